@@ -77,15 +77,37 @@ std::string benchPath(int type) {
     return "/tmp/bench_tavo_" + std::to_string(getpid()) + "_" + names[type] + ".tavo";
 }
 
-// Seconds per iteration of each benchmark, for the ratios printed at the end.
-std::map<std::string, double>& timings() {
-    static std::map<std::string, double> t;
+// Seconds per iteration of each benchmark (wall clock, and CPU of the benchmark's thread,
+// which a shared machine disturbs less), for the ratios printed at the end.
+struct Timing {
+    double real = 0;
+    double cpu = 0;
+};
+std::map<std::string, Timing>& timings() {
+    static std::map<std::string, Timing> t;
     return t;
 }
 
-void record(const std::string& name, std::chrono::steady_clock::duration total, int64_t iterations) {
-    timings()[name] = std::chrono::duration<double>(total).count() / double(iterations);
+double threadCPUSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
 }
+
+// Measures the whole benchmark loop; call once before the loop, finish() after it.
+class LoopTimer {
+public:
+    LoopTimer() : start(std::chrono::steady_clock::now()), cpuStart(threadCPUSeconds()) {}
+    void finish(const std::string& name, benchmark::State& state) {
+        double n = double(std::max<int64_t>(state.iterations(), 1));
+        timings()[name] = {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / n,
+                           (threadCPUSeconds() - cpuStart) / n};
+    }
+
+private:
+    std::chrono::steady_clock::time_point start;
+    double cpuStart;
+};
 
 void writeShow(const std::string& path, TAVOFile::CompressionType type) {
     const auto& frames = showFrames();
@@ -103,14 +125,12 @@ void writeShow(const std::string& path, TAVOFile::CompressionType type) {
 void BM_Write(benchmark::State& state) {
     auto type = (TAVOFile::CompressionType)state.range(0);
     showFrames();
-    std::chrono::steady_clock::duration total{};
+    LoopTimer timer;
     for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
         writeShow(benchPath(type), type);
-        total += std::chrono::steady_clock::now() - start;
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * CHANNELS * FRAMES);
-    record("write" + std::to_string(type), total, state.iterations());
+    timer.finish("write" + std::to_string(type), state);
 }
 
 void BM_Read(benchmark::State& state) {
@@ -118,9 +138,8 @@ void BM_Read(benchmark::State& state) {
     std::string path = benchPath(type);
     writeShow(path, type);
     std::vector<uint8_t> buffer(PLAYER_BUFFER + 8);
-    std::chrono::steady_clock::duration total{};
+    LoopTimer timer;
     for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
         std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
         f->prepareRead({{0, CHANNELS}}, 0);
         for (uint32_t i = 0; i < FRAMES; i++) {
@@ -128,10 +147,9 @@ void BM_Read(benchmark::State& state) {
             d->readFrame(buffer.data(), PLAYER_BUFFER);
         }
         benchmark::DoNotOptimize(buffer.data());
-        total += std::chrono::steady_clock::now() - start;
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * CHANNELS * FRAMES);
-    record("read" + std::to_string(type), total, state.iterations());
+    timer.finish("read" + std::to_string(type), state);
 }
 
 // The zstd file's blocks as written: raw bytes and the frames they hold.
@@ -166,9 +184,8 @@ void BM_ZstdDecompressBlocks(benchmark::State& state) {
     Blocks b = zstdBlocks();
     std::vector<uint8_t> out;
     ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    std::chrono::steady_clock::duration total{};
+    LoopTimer timer;
     for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
         for (size_t k = 0; k < b.compressed.size(); k++) {
             size_t bytes = size_t(b.firstFrame[k + 1] - b.firstFrame[k]) * CHANNELS;
             if (out.size() < bytes) {
@@ -180,11 +197,10 @@ void BM_ZstdDecompressBlocks(benchmark::State& state) {
             }
         }
         benchmark::DoNotOptimize(out.data());
-        total += std::chrono::steady_clock::now() - start;
     }
     ZSTD_freeDCtx(dctx);
     state.SetBytesProcessed(int64_t(state.iterations()) * CHANNELS * FRAMES);
-    record("zstd-decompress", total, state.iterations());
+    timer.finish("zstd-decompress", state);
 }
 
 void BM_ZstdCompressBlocks(benchmark::State& state) {
@@ -201,9 +217,8 @@ void BM_ZstdCompressBlocks(benchmark::State& state) {
     }
     std::vector<uint8_t> out(ZSTD_compressBound(raw.empty() ? 0 : raw.back().size() * 2));
     ZSTD_CCtx* cctx = ZSTD_createCCtx();
-    std::chrono::steady_clock::duration total{};
+    LoopTimer timer;
     for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
         for (size_t k = 0; k < raw.size(); k++) {
             size_t bound = ZSTD_compressBound(raw[k].size());
             if (out.size() < bound) {
@@ -216,11 +231,10 @@ void BM_ZstdCompressBlocks(benchmark::State& state) {
             }
         }
         benchmark::DoNotOptimize(out.data());
-        total += std::chrono::steady_clock::now() - start;
     }
     ZSTD_freeCCtx(cctx);
     state.SetBytesProcessed(int64_t(state.iterations()) * CHANNELS * FRAMES);
-    record("zstd-compress", total, state.iterations());
+    timer.finish("zstd-compress", state);
 }
 
 BENCHMARK(BM_Write)->Arg(TAVOFile::none)->Arg(TAVOFile::zstd)->Arg(TAVOFile::zlib)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -244,7 +258,8 @@ int main(int argc, char** argv) {
     auto& tm = timings();
     auto ratio = [&](const char* what, const std::string& a, const std::string& b) {
         if (tm.count(a) && tm.count(b)) {
-            printf("%s: %.2fx (%.1f ms vs %.1f ms)\n", what, tm[a] / tm[b], tm[a] * 1e3, tm[b] * 1e3);
+            printf("%s: wall %.2fx (%.1f ms vs %.1f ms), cpu %.2fx (%.1f ms vs %.1f ms)\n", what, tm[a].real / tm[b].real,
+                   tm[a].real * 1e3, tm[b].real * 1e3, tm[a].cpu / tm[b].cpu, tm[a].cpu * 1e3, tm[b].cpu * 1e3);
         }
     };
     ratio("reading zstd frame by frame / zstd decompressing the blocks", "read1", "zstd-decompress");

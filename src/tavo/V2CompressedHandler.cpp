@@ -145,9 +145,6 @@ uint64_t V2CompressedHandler::blockSize(int block) const {
 // ---- Reading: the read-ahead thread ----
 
 void V2CompressedHandler::prepareRead(uint32_t startFrame) {
-    if (readThreadRunning) {
-        return;
-    }
     int b = std::max(findBlock(startFrame), 0);
     LogDebug(kivlog::Sequence, "Preparing to read starting frame:  %d    block: %d\n", startFrame, b);
     {
@@ -156,6 +153,10 @@ void V2CompressedHandler::prepareRead(uint32_t startFrame) {
             readQueue.push_back(b + i);
         }
         firstBlock = b;
+    }
+    if (readThreadRunning) {
+        blockSignal.notify_all();  // a later start (a seek): the running thread loads from there
+        return;
     }
     readThreadRunning = true;
     readThread = std::thread(&V2CompressedHandler::readThreadLoop, this);

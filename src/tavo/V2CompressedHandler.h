@@ -29,7 +29,7 @@ public:
     uint32_t computeMaxBlocks(int maxBlocks = 4095) override;
     void addFrame(uint32_t frame, const uint8_t* data) override;
     void finalize() override;
-    // Queues the block holding startFrame and the three after it and starts the thread.
+    // Queues the block holding startFrame and the three after it; the first call starts the thread.
     void prepareRead(uint32_t startFrame) override;
     // Null when the frame's block is missing, unreadable, or does not decompress to it (logged).
     TAVOFile::FrameData* getFrame(uint32_t frame) override;
