@@ -64,14 +64,19 @@ Timers::TimerInfo* Timers::findLocked(const std::string& name) {
     return nullptr;
 }
 
-void Timers::addCallbackLocked(const std::string& name, long long fireTimeMS, std::function<void()>&& callback,
-                               long long periodMS, bool periodic) {
+Timers::TimerInfo* Timers::findOrCreateLocked(const std::string& name) {
     TimerInfo* t = findLocked(name);
     if (!t) {
         t = new TimerInfo();
         t->name = name;
         timers.push_back(t);
     }
+    return t;
+}
+
+void Timers::addCallbackLocked(const std::string& name, long long fireTimeMS, std::function<void()>&& callback,
+                               long long periodMS, bool periodic) {
+    TimerInfo* t = findOrCreateLocked(name);
     t->fireTimeMS = fireTimeMS;
     t->callback = std::move(callback);
     t->command.clear();
@@ -81,12 +86,7 @@ void Timers::addCallbackLocked(const std::string& name, long long fireTimeMS, st
 }
 
 void Timers::addCommandLocked(const std::string& name, long long fireTimeMS, const std::string& command) {
-    TimerInfo* t = findLocked(name);
-    if (!t) {
-        t = new TimerInfo();
-        t->name = name;
-        timers.push_back(t);
-    }
+    TimerInfo* t = findOrCreateLocked(name);
     t->fireTimeMS = fireTimeMS;
     t->command = command;
 }

@@ -74,6 +74,8 @@ private:
     void addCommandLocked(const std::string& name, long long fireTimeMS, const std::string& command);
     void stopLocked(const std::string& name);
     TimerInfo* findLocked(const std::string& name);
+    // An unnamed timer is always a new one.
+    TimerInfo* findOrCreateLocked(const std::string& name);
     void fire(TimerInfo& timer);
     // Fills empty slots from the end, recomputes hasTimers and nextTimerMS.
     void updateTimers();

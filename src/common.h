@@ -65,6 +65,8 @@ bool Touch(const std::string& path);
 std::string GetFileContents(const std::string& path); // "" when unreadable
 // Replaces the file's content under an exclusive flock; false unless every byte was written.
 bool PutFileContents(const std::string& path, const std::string& text);
+// write() until every byte is out (retrying interrupted calls); false on any error.
+bool WriteFully(int fd, const void* data, size_t length);
 void SetFilePerms(const std::string& path, bool isDirectory = false);
 void CloseOpenFiles();
 

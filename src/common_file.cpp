@@ -57,19 +57,7 @@ bool PutFileContents(const std::string& path, const std::string& text) {
         LogErr(kivlog::General, "ERROR: Unable to open %s for writing.\n", path.c_str());
         return false;
     }
-    bool ok = flock(fd, LOCK_EX) == 0 && ftruncate(fd, 0) == 0;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += (size_t)n;
-    }
+    bool ok = flock(fd, LOCK_EX) == 0 && ftruncate(fd, 0) == 0 && WriteFully(fd, text.data(), text.size());
     if (!ok) {
         LogErr(kivlog::General, "ERROR: Unable to write %s: %s\n", path.c_str(), strerror(errno));
     }
@@ -79,6 +67,22 @@ bool PutFileContents(const std::string& path, const std::string& text) {
     }
     SetFilePerms(path, false);
     return ok;
+}
+
+bool WriteFully(int fd, const void* data, size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += (size_t)n;
+    }
+    return true;
 }
 
 void SetFilePerms(const std::string& path, bool isDirectory) {

@@ -450,19 +450,7 @@ bool UpgradeSettingsFile(const std::string& path) {
             // Not owner-changing capable: the file keeps our ownership.
         }
     }
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            done += (size_t)n;
-        }
-    }
-    ok = ok && fsync(fd) == 0;
+    bool ok = WriteFully(fd, text.data(), text.size()) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
     if (!ok || rename(tempPath.c_str(), target.c_str()) != 0) {
         int saved = errno;
