@@ -57,7 +57,8 @@ static std::string defaultGateway(const char* name) {
         if (gateway.empty() || *end != '\0' || value > 0xFFFFFFFFUL) {
             continue;
         }
-        // The kernel prints the address in host byte order (little-endian boards).
+        // The kernel prints the network-order word as a host integer; storing it back
+        // into s_addr restores the address on any byte order.
         struct in_addr addr;
         addr.s_addr = (in_addr_t)value;
         char text[INET_ADDRSTRLEN];

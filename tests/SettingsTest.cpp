@@ -183,6 +183,7 @@ TEST_F(SettingsTest, ModeMigrationsRewriteTheFile) {
         chmod(settingsPath().c_str(), 0640);
         EXPECT_EQ(LoadSettings("kivd"), 0);
         EXPECT_EQ(getKIVmode(), c.mode);
+        EXPECT_EQ(getSetting("kivMode"), c.mode == REMOTE_MODE ? "remote" : "player");
         EXPECT_EQ(getSetting("MultiSyncEnabled"), c.multiSync);
         EXPECT_EQ(GetFileContents(settingsPath()), c.after);
         struct stat st;
