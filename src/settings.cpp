@@ -249,6 +249,12 @@ int getSettingInt(const char* name, int fallback) {
     return value;
 }
 
+std::string getSetting(const std::string& name, const std::string& fallback) {
+    return getSetting(name.c_str(), fallback.c_str());
+}
+
+int getSettingInt(const std::string& name, int fallback) { return getSettingInt(name.c_str(), fallback); }
+
 bool SetSetting(const std::string& name, const std::string& value) {
     if (name == "kivMode") {
         if (value == "player") {

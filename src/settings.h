@@ -62,6 +62,9 @@ extern SettingsConfig settings;
 int LoadSettings(const char* programPath);
 std::string getSetting(const char* name, const char* fallback = "");
 int getSettingInt(const char* name, int fallback = 0);
+// The same for callers holding std::string names.
+std::string getSetting(const std::string& name, const std::string& fallback = "");
+int getSettingInt(const std::string& name, int fallback = 0);
 // false only when the value is refused (an unknown "kivMode" after start-up).
 bool SetSetting(const std::string& name, const std::string& value);
 bool SetSetting(const std::string& name, int value);

@@ -153,6 +153,8 @@ TEST_F(SettingsTest, GetSettingIntTable) {
         EXPECT_EQ(getSettingInt("number", -1), c.expected) << c.value;
     }
     EXPECT_EQ(getSettingInt("missing", 77), 77);
+    EXPECT_EQ(getSettingInt(std::string("number"), 5), INT_MIN);
+    EXPECT_EQ(getSetting(std::string("missing"), std::string("fb")), "fb");
     EXPECT_EQ(getSettingInt("", 3), 3);
     EXPECT_TRUE(SetSetting("asInt", 1234));
     EXPECT_EQ(getSetting("asInt"), "1234");
