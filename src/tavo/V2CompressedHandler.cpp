@@ -30,7 +30,11 @@ constexpr uint32_t FINAL_SENTINEL_FRAME = 99999999;
 V2CompressedHandler::V2CompressedHandler(V2TAVOFile* f) : V2Handler(f) {}
 
 V2CompressedHandler::~V2CompressedHandler() {
-    readThreadRunning = false;
+    {
+        // Under the lock, so the thread cannot miss the wake-up between its check and its wait.
+        std::lock_guard<std::mutex> l(blockLock);
+        readThreadRunning = false;
+    }
     blockSignal.notify_all();
     if (readThread.joinable()) {
         readThread.join();
