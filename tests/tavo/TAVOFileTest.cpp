@@ -335,6 +335,40 @@ TEST(TAVOFile, FirstBlockHoldsTenFrames) {
     EXPECT_EQ(buf, frames[500]);
 }
 
+TEST(TAVOFile, FramesHeldAcrossBlocksKeepTheirData) {
+    // Compressed frames point into their decoded block; holding them while later blocks
+    // decode (as the player's frame cache does) must not change what they hold.
+    TempDir dir;
+    Frames frames = makeFrames(2000, 400);
+    for (auto type : {TAVOFile::zstd, TAVOFile::zlib}) {
+        WriteSpec spec;
+        spec.type = type;
+        std::string path = dir.file("held.tavo");
+        ASSERT_TRUE(writeSequence(path, frames, 2000, spec));
+        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        ASSERT_TRUE(f);
+        ASSERT_GT(dynamic_cast<V2TAVOFile&>(*f).frameOffsets.size(), 5u);
+        std::vector<std::unique_ptr<TAVOFile::FrameData>> held;
+        std::vector<uint8_t> buf(2000);
+        auto check = [&](size_t n) {
+            for (size_t k = 0; k < n; k++) {
+                ASSERT_TRUE(held[k]->readFrame(buf.data(), 2000));
+                ASSERT_EQ(buf, frames[held[k]->frame]) << "frame " << held[k]->frame;
+            }
+            held.erase(held.begin(), held.begin() + n);
+        };
+        for (uint32_t i = 0; i < f->numFrames; i++) {
+            held.emplace_back(f->getFrame(i));
+            ASSERT_TRUE(held.back());
+            if (held.size() > 60) {
+                check(20);  // released in batches, like a cache
+            }
+        }
+        f.reset();  // frames outlive their file
+        check(held.size());
+    }
+}
+
 TEST(TAVOFile, NoFramesWritesOneIndexEntry) {
     WriteSpec spec;
     spec.type = TAVOFile::zstd;
