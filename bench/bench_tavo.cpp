@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -131,6 +132,10 @@ void BM_Write(benchmark::State& state) {
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * CHANNELS * FRAMES);
     timer.finish("write" + std::to_string(type), state);
+    struct stat st;
+    if (stat(benchPath(type).c_str(), &st) == 0) {
+        state.counters["file_MB"] = double(st.st_size) / 1e6;
+    }
 }
 
 void BM_Read(benchmark::State& state) {
