@@ -10,6 +10,7 @@
 #include "KivClientRequest.h"
 #include "common.h"
 #include "kivversion.h"
+#include "log.h"
 #include "settings.h"
 
 static std::string compactJson(const Json::Value& v) {
@@ -34,6 +35,8 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    // Standard output carries only the reply, which scripts parse; diagnostics go to stderr.
+    SetLogFile("stderr", false);
     LoadSettings(argv[0]);
 
     if (req.action == KivClientAction::PostCommand) {

@@ -16,7 +16,11 @@ namespace {
 const char* DAEMON = "/run/kivd/KIVD";
 
 std::string runKiv(const std::string& args) {
-    std::string cmd = std::string(KIV_BUILD_DIR) + "/src/kiv " + args + " 2>&1";
+    static const char* media = [] {
+        static char dir[] = "/tmp/kivclientmediaXXXXXX";
+        return mkdtemp(dir);
+    }();
+    std::string cmd = "KIV_MEDIA_DIR=" + std::string(media) + " " + KIV_BUILD_DIR + "/src/kiv " + args + " 2>/dev/null";
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) {
