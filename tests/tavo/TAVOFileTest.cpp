@@ -84,8 +84,7 @@ TEST(TAVOFile, CompressedBlockLargerThanRawDataReadsBack) {
         WriteSpec spec;
         spec.type = type;
         std::string path = dir.file("noise.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, 10, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 10, spec);
         ASSERT_TRUE(f);
         auto& v2 = dynamic_cast<V2TAVOFile&>(*f);
         ASSERT_GE(v2.frameOffsets.size(), 2u);
@@ -103,8 +102,7 @@ TEST(TAVOFile, SparseRangesDeliverOnlyTheirChannels) {
         spec.type = type;
         spec.sparse = {{10, 5}, {100, 3}};
         std::string path = dir.file("sparse.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, channels, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, channels, spec);
         ASSERT_TRUE(f);
         EXPECT_EQ(f->channelCount, 8u);
         EXPECT_EQ(f->getMaxChannel(), 103u);
@@ -142,8 +140,7 @@ TEST(TAVOFile, RequestedRangesLimitWhatIsRead) {
         WriteSpec spec;
         spec.major = major;
         std::string path = dir.file("r.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, 300, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 300, spec);
         ASSERT_TRUE(f);
         f->prepareRead({{5, 10}, {290, 50}}, 3);  // the second range is cut at channel 300
         std::vector<uint8_t> buf(400, 0xEE);
@@ -160,8 +157,7 @@ TEST(TAVOFile, RequestedRangesLimitWhatIsRead) {
 TEST(TAVOFile, FramePastTheEndIsNull) {
     TempDir dir;
     std::string path = dir.file("a.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(50, 5), 50));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(50, 5), 50);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->getFrame(5), nullptr);
 }
@@ -227,8 +223,7 @@ TEST(TAVOFile, LargeHeadersGoExtendedFrom22AndAreRefusedBefore) {
                     textHeader("FE", std::string(30000, 'b'))};
     spec.minor = 2;
     std::string path = dir.file("ext.tavo");
-    ASSERT_TRUE(writeSequence(path, frames, 64, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 64, spec);
     ASSERT_TRUE(f);
     ASSERT_EQ(f->variableHeaders.size(), 3u);
     EXPECT_FALSE(f->variableHeaders[0].extendedData);  // small enough to stay inline
@@ -283,8 +278,7 @@ TEST(TAVOFile, TrailingFourByteHeaderIsRead) {
     spec.major = 1;
     spec.headers = {TAVOFile::VariableHeader("xy", {})};
     std::string path = dir.file("a.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(8, 2), 8, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(8, 2), 8, spec);
     ASSERT_TRUE(f);
     ASSERT_EQ(f->chanDataOffset, 32u);
     ASSERT_EQ(f->variableHeaders.size(), 1u);
@@ -320,8 +314,7 @@ TEST(TAVOFile, FirstBlockHoldsTenFrames) {
     WriteSpec spec;
     spec.type = TAVOFile::zstd;
     Frames frames = makeFrames(100, 1000);
-    ASSERT_TRUE(writeSequence(path, frames, 100, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 100, spec);
     ASSERT_TRUE(f);
     auto& v2 = dynamic_cast<V2TAVOFile&>(*f);
     ASSERT_EQ(v2.frameOffsets.size(), 3u);  // two blocks and the sentinel
@@ -344,8 +337,7 @@ TEST(TAVOFile, FramesHeldAcrossBlocksKeepTheirData) {
         WriteSpec spec;
         spec.type = type;
         std::string path = dir.file("held.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, 2000, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 2000, spec);
         ASSERT_TRUE(f);
         ASSERT_GT(dynamic_cast<V2TAVOFile&>(*f).frameOffsets.size(), 5u);
         std::vector<std::unique_ptr<TAVOFile::FrameData>> held;
