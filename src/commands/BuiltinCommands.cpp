@@ -1,0 +1,25 @@
+#include "BuiltinCommands.h"
+
+#include "CommandManager.h"
+#include "PresetCommands.h"
+#include "RemoteCommands.h"
+#include "URLCommand.h"
+
+void RegisterBuiltinCommands(CommandManager& m) {
+    // Playlist commands (stop, stop gracefully, restart item, next, previous,
+    // start, toggle, start at item, start at random, insert, insert now,
+    // insert random item), media playback and pause/resume come with the player.
+    m.addCommand(new TriggerPresetCommand(m));
+    // Trigger a preset in the future comes with the timers.
+    m.addCommand(new TriggerPresetSlotCommand(m));
+    m.addCommand(new TriggerMultiplePresetsCommand(m));
+    m.addCommand(new TriggerMultiplePresetSlotsCommand(m));
+    // Run Script, effect and sequence-effect commands and volume commands come
+    // with their subsystems.
+    m.addCommand(new URLCommand());
+    // All Lights Off comes with the channel outputs.
+    m.addCommand(NewTriggerRemotePresetCommand(m));
+    m.addCommand(NewTriggerRemotePresetSlotCommand(m));
+    // The remote effect, script, sequence-effect and playlist commands are
+    // RemoteCommand instances naming their local counterparts; they follow them.
+}
