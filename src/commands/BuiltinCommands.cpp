@@ -10,7 +10,7 @@ void RegisterBuiltinCommands(CommandManager& m) {
     // start, toggle, start at item, start at random, insert, insert now,
     // insert random item), media playback and pause/resume come with the player.
     m.addCommand(new TriggerPresetCommand(m));
-    // Trigger a preset in the future comes with the timers.
+    m.addCommand(new TriggerPresetInFutureCommand());
     m.addCommand(new TriggerPresetSlotCommand(m));
     m.addCommand(new TriggerMultiplePresetsCommand(m));
     m.addCommand(new TriggerMultiplePresetSlotsCommand(m));

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "BuiltinCommands.h"
+#include "Timers.h"
 #include "common.h"
 #include "log.h"
 
@@ -42,6 +43,8 @@ void CommandManager::Init() {
         return;
     }
     RegisterBuiltinCommands(*this);
+    // Preset timers fire on the main loop and trigger through the registry.
+    Timers::SetPresetTrigger([](const std::string& name) { CommandManager::INSTANCE.TriggerPreset(name); });
     // The MQTT client delivers "/set/command" and "/set/command/#" to
     // HandleMQTTMessage once the event hub exists.
 }

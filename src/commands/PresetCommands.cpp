@@ -1,6 +1,11 @@
 #include "PresetCommands.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include "CommandManager.h"
+#include "Timers.h"
+#include "common.h"
 
 namespace {
 constexpr int MULTIPLE = 5;  // names or slots taken by the "multiple" forms
@@ -34,6 +39,30 @@ Command::ResultPtr TriggerPresetCommand::run(const std::vector<std::string>& a) 
         return std::make_shared<ErrorResult>("No preset named " + a[0]);
     }
     return std::make_shared<Result>("Preset Triggered");
+}
+
+TriggerPresetInFutureCommand::TriggerPresetInFutureCommand()
+    : Command("Trigger Preset In Future", "Run the commands of a preset after a delay") {
+    args.emplace_back("ID", "string", "Timer name");
+    CommandArg delay("Seconds", "float", "Delay in seconds");
+    delay.min = 0;
+    delay.max = MAX_DELAY_SECONDS;
+    delay.defaultValue = "10";
+    args.push_back(delay);
+    args.push_back(PresetNameArg("Name", false));
+}
+
+Command::ResultPtr TriggerPresetInFutureCommand::run(const std::vector<std::string>& a) {
+    if (a.size() < 3 || a[2].empty()) {
+        return std::make_shared<ErrorResult>("Trigger Preset In Future needs a timer name, seconds and a preset name");
+    }
+    char* end = nullptr;
+    double seconds = strtod(a[1].c_str(), &end);
+    if (a[1].empty() || *end != 0 || !std::isfinite(seconds) || seconds < 0 || seconds > MAX_DELAY_SECONDS) {
+        return std::make_shared<ErrorResult>("Not a delay in seconds: " + a[1]);
+    }
+    Timers::INSTANCE.addTimer(a[0], GetTimeMS() + (long long)std::llround(seconds * 1000.0), a[2]);
+    return std::make_shared<Result>("Preset Timer Set");
 }
 
 TriggerPresetSlotCommand::TriggerPresetSlotCommand(CommandManager& manager)

@@ -15,6 +15,17 @@ private:
     CommandManager& m_manager;
 };
 
+// Triggers a preset after a delay, through a named one-shot timer: running it
+// again with the same timer name moves that timer instead of adding one.
+class TriggerPresetInFutureCommand : public Command {
+public:
+    TriggerPresetInFutureCommand();
+    ResultPtr run(const std::vector<std::string>& args) override;
+
+    // Longest delay accepted, in seconds (one day).
+    static constexpr int MAX_DELAY_SECONDS = 86400;
+};
+
 class TriggerPresetSlotCommand : public Command {
 public:
     explicit TriggerPresetSlotCommand(CommandManager& manager);

@@ -101,7 +101,8 @@ TEST(CommandDescription, BuiltinsDescribeThemselves) {
     cmdtest::MediaDir();
     CommandManager m;
     m.Init();
-    for (const char* name : {"URL", "Trigger Preset", "Trigger Preset Slot", "Trigger Multiple Presets",
+    for (const char* name : {"URL", "Trigger Preset", "Trigger Preset In Future", "Trigger Preset Slot",
+                             "Trigger Multiple Presets",
                              "Trigger Multiple Preset Slots", "Remote Trigger Preset",
                              "Remote Trigger Preset Slot"}) {
         SCOPED_TRACE(name);

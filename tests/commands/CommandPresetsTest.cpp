@@ -5,6 +5,8 @@
 
 #include "CommandManager.h"
 #include "CommandTestSupport.h"
+#include "Timers.h"
+#include "common.h"
 
 namespace fs = std::filesystem;
 using cmdtest::RecordingCommand;
@@ -213,6 +215,31 @@ TEST_F(CommandPresetsTest, PresetCommandsTriggerThroughTheRegistry) {
         }
         EXPECT_EQ(c.ran, got);
     }
+}
+
+TEST_F(CommandPresetsTest, PresetInFutureSetsANamedTimer) {
+    manager.Init();
+    std::vector<std::string> fired;
+    Timers::SetPresetTrigger([&](const std::string& name) { fired.push_back(name); });
+    size_t before = Timers::INSTANCE.TimerCount();
+
+    for (auto bad : {std::vector<std::string>{"t", "1"}, std::vector<std::string>{"t", "soon", "P"},
+                     std::vector<std::string>{"t", "-1", "P"}, std::vector<std::string>{"t", "1e9", "P"},
+                     std::vector<std::string>{"t", "nan", "P"}, std::vector<std::string>{"t", "1", ""}}) {
+        EXPECT_TRUE(manager.run("Trigger Preset In Future", bad)->isError()) << bad[1];
+    }
+    EXPECT_EQ(before, Timers::INSTANCE.TimerCount());
+
+    long long start = GetTimeMS();
+    EXPECT_FALSE(manager.run("Trigger Preset In Future", std::vector<std::string>{"kiv-test", "5", "OLD"})->isError());
+    EXPECT_FALSE(manager.run("Trigger Preset In Future", std::vector<std::string>{"kiv-test", "1.5", "P1"})->isError());
+    EXPECT_EQ(before + 1, Timers::INSTANCE.TimerCount());  // the same name moved the timer
+    Timers::INSTANCE.fireTimersInternal(start + 1400);
+    EXPECT_TRUE(fired.empty());
+    Timers::INSTANCE.fireTimersInternal(GetTimeMS() + 1600);
+    EXPECT_EQ(std::vector<std::string>{"P1"}, fired);
+    EXPECT_EQ(before, Timers::INSTANCE.TimerCount());
+    Timers::SetPresetTrigger(nullptr);
 }
 
 } // namespace
