@@ -3,6 +3,7 @@
 #include "CommandManager.h"
 #include "PresetCommands.h"
 #include "RemoteCommands.h"
+#include "RunScriptCommand.h"
 #include "URLCommand.h"
 
 void RegisterBuiltinCommands(CommandManager& m) {
@@ -14,12 +15,15 @@ void RegisterBuiltinCommands(CommandManager& m) {
     m.addCommand(new TriggerPresetSlotCommand(m));
     m.addCommand(new TriggerMultiplePresetsCommand(m));
     m.addCommand(new TriggerMultiplePresetSlotsCommand(m));
-    // Run Script, effect and sequence-effect commands and volume commands come
-    // with their subsystems.
+    m.addCommand(new RunScriptCommand());
+    // Effect and sequence-effect commands and volume commands come with their
+    // subsystems.
     m.addCommand(new URLCommand());
     // All Lights Off comes with the channel outputs.
     m.addCommand(NewTriggerRemotePresetCommand(m));
     m.addCommand(NewTriggerRemotePresetSlotCommand(m));
-    // The remote effect, script, sequence-effect and playlist commands are
+    // Remote effect start and stop come with the effects.
+    m.addCommand(NewRunRemoteScriptCommand(m));
+    // The remote sequence-effect and playlist commands are
     // RemoteCommand instances naming their local counterparts; they follow them.
 }

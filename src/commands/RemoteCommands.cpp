@@ -28,3 +28,10 @@ Command* NewTriggerRemotePresetSlotCommand(CommandManager& manager) {
                              "Trigger a preset slot on another player", "Trigger Preset Slot",
                              {PresetSlotArg("Slot", false)});
 }
+
+Command* NewRunRemoteScriptCommand(CommandManager& manager) {
+    Command::CommandArg script("Script", "string", "Script");
+    Command::CommandArg arguments("Arguments", "string", "Script arguments (quote those with blanks)", true);
+    return new RemoteCommand(manager, "Remote Run Script", "Run a script on another player", "Run Script",
+                             {script, arguments});
+}

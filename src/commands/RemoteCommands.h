@@ -21,6 +21,7 @@ private:
     CommandManager& m_manager;
 };
 
-// The remote forms of the preset commands.
+// The remote forms of the preset and script commands.
 Command* NewTriggerRemotePresetCommand(CommandManager& manager);
 Command* NewTriggerRemotePresetSlotCommand(CommandManager& manager);
+Command* NewRunRemoteScriptCommand(CommandManager& manager);

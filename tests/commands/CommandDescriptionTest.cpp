@@ -104,7 +104,7 @@ TEST(CommandDescription, BuiltinsDescribeThemselves) {
     for (const char* name : {"URL", "Trigger Preset", "Trigger Preset In Future", "Trigger Preset Slot",
                              "Trigger Multiple Presets",
                              "Trigger Multiple Preset Slots", "Remote Trigger Preset",
-                             "Remote Trigger Preset Slot"}) {
+                             "Remote Trigger Preset Slot", "Run Script", "Remote Run Script"}) {
         SCOPED_TRACE(name);
         Json::Value d = m.getDescription(name);
         ASSERT_TRUE(d.isObject());
