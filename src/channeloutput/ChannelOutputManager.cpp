@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <sstream>
 
 #include "PluginLoader.h"
 #include "Plugin.h"
 #include "WarningHolder.h"
 #include "channeloutput/ChannelOutput.h"
+#include "channeloutput/ChannelOutputThread.h"
+#include "common.h"
 #include "log.h"
+#include "settings.h"
 
 std::atomic<unsigned int> channelOutputFrame{0};
 std::atomic<float> mediaElapsedSeconds{0.0f};
@@ -30,12 +30,6 @@ struct Manager {
     std::vector<std::pair<uint32_t, uint32_t>> preciseRanges;
     std::vector<std::pair<uint32_t, uint32_t>> configuredRanges;
 };
-
-// TODO(settings): getKIVMediaDir once the settings store is in.
-std::string mediaDir() {
-    const char* env = getenv("KIV_MEDIA_DIR");
-    return (env && *env) ? env : "/home/kiv/media";
-}
 
 Manager& mgr() {
     static Manager m;
@@ -250,28 +244,15 @@ int InitializeChannelOutputsFromJson(const Json::Value& root) {
 }
 
 int InitializeChannelOutputs() {
-    std::string path = mediaDir() + "/config/channeloutputs.json";
-    std::ifstream in(path);
-    if (!in) {
+    std::string path = getKIVMediaDir("/config/channeloutputs.json");
+    if (!FileExists(path)) {
         LogInfo(kivlog::ChannelOut, "No channel output configuration at %s\n", path.c_str());
         computeRanges();
         return 0;
     }
-    std::stringstream text;
-    text << in.rdbuf();
     Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    bool parsed = false;
-    try {
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        std::string s = text.str();
-        parsed = reader->parse(s.data(), s.data() + s.size(), &root, &errors);
-    } catch (const std::exception& e) {
-        errors = e.what();
-    }
-    if (!parsed) {
-        LogErr(kivlog::ChannelOut, "Could not parse %s: %s\n", path.c_str(), errors.c_str());
+    if (!LoadJsonFromFile(path, root)) {
+        LogErr(kivlog::ChannelOut, "Could not parse %s; no outputs started\n", path.c_str());
         WarningHolder::AddWarning("Channel output configuration " + path + " is not valid JSON");
         computeRanges();
         return 0;
@@ -280,6 +261,9 @@ int InitializeChannelOutputs() {
 }
 
 void CloseChannelOutputs() {
+    // No pass may run while outputs are deleted, and nothing may start one meanwhile.
+    bool held = HoldChannelOutputThread(true);
+    StopChannelOutputThread();
     auto& m = mgr();
     for (auto* o : m.outputs) {
         try {
@@ -295,6 +279,7 @@ void CloseChannelOutputs() {
     }
     m.modules.clear();
     computeRanges();
+    HoldChannelOutputThread(held);
 }
 
 const std::vector<std::pair<uint32_t, uint32_t>>& GetOutputRanges(bool precise) {
