@@ -101,6 +101,10 @@ Sequence::~Sequence() {
         std::lock_guard<std::mutex> lk(frameCacheLock);
         SetLastFrameData(nullptr);
         clearCaches();
+        for (auto* f : retiredFrames) {
+            delete f;
+        }
+        retiredFrames.clear();
     }
     delete seqFile.load();
     seqFile = nullptr;
@@ -169,7 +173,18 @@ void Sequence::clearCaches() {
 
 void Sequence::ReadFramesLoop() {
     std::unique_lock<std::mutex> lk(frameCacheLock);
+    std::list<TAVOFile::FrameData*> retired;
     while (!stopReader) {
+        if (!retiredFrames.empty()) {
+            retired.splice(retired.end(), retiredFrames);
+            lk.unlock();
+            for (auto* f : retired) {
+                delete f;
+            }
+            retired.clear();
+            lk.lock();
+            continue;
+        }
         if (frameCache.size() >= FRAME_CACHE_MAX || seqStarting == 2 || !seqFile || doneRead) {
             readerWake.wait_for(lk, std::chrono::milliseconds(25));
             continue;
@@ -232,12 +247,9 @@ void Sequence::stepBackLocked() {
     // before it, which the hand-over takes next.
     if (!recentFrames.empty()) {
         TAVOFile::FrameData* current = recentFrames.back();
-        recentFrames.pop_back();
-        frameCache.push_front(current);
+        frameCache.splice(frameCache.begin(), recentFrames, std::prev(recentFrames.end()));
         if (!recentFrames.empty()) {
-            TAVOFile::FrameData* previous = recentFrames.back();
-            recentFrames.pop_back();
-            frameCache.push_front(previous);
+            frameCache.splice(frameCache.begin(), recentFrames, std::prev(recentFrames.end()));
         } else if (current->frame > 0) {
             // Nothing older kept: have the reader fetch the frame before.
             clearCaches();
@@ -328,16 +340,17 @@ void Sequence::ReadSequenceData(bool forceFirstFrame) {
         return;
     }
 
+    // Nodes move between the lists by splicing and the oldest frame is left to the reader to
+    // delete, so the hand-over neither allocates nor frees.
     TAVOFile::FrameData* frame = frameCache.front();
-    frameCache.pop_front();
-    if (recentFrames.size() >= RECENT_FRAMES_MAX) {
-        TAVOFile::FrameData* oldest = recentFrames.front();
-        recentFrames.pop_front();
-        if (oldest != lastFrameData && oldest != frame) {
-            delete oldest;
+    recentFrames.splice(recentFrames.end(), frameCache, frameCache.begin());
+    if (recentFrames.size() > RECENT_FRAMES_MAX) {
+        if (recentFrames.front() != lastFrameData) {
+            retiredFrames.splice(retiredFrames.end(), recentFrames, recentFrames.begin());
+        } else {
+            recentFrames.pop_front(); // SetLastFrameData below deletes it
         }
     }
-    recentFrames.push_back(frame);
     SetLastFrameData(frame);
     // The copy below runs outside the cache lock: the frame is lastFrameData, which no list
     // operation deletes and only holders of openLock (as we are) replace.
@@ -611,8 +624,7 @@ void Sequence::SeekSequenceFile(int frameNumber) {
     }
     std::unique_lock<std::mutex> lk(frameCacheLock);
     while (!recentFrames.empty() && (int)recentFrames.back()->frame <= frameNumber) {
-        frameCache.push_front(recentFrames.back());
-        recentFrames.pop_back();
+        frameCache.splice(frameCache.begin(), recentFrames, std::prev(recentFrames.end()));
     }
     while (!frameCache.empty() && (int)frameCache.front()->frame < frameNumber) {
         TAVOFile::FrameData* f = frameCache.front();

@@ -121,6 +121,7 @@ private:
 
     std::list<TAVOFile::FrameData*> frameCache;   // read ahead, oldest first, at most 40
     std::list<TAVOFile::FrameData*> recentFrames; // loaded, oldest first, at most 21
+    std::list<TAVOFile::FrameData*> retiredFrames; // dropped from recentFrames, deleted by the reader
     TAVOFile::FrameData* lastFrameData = nullptr;  // the frame in the buffer
 
     std::recursive_mutex openLock;

@@ -17,6 +17,7 @@ struct FrameRecord {
     int64_t timeNs;     // CLOCK_MONOTONIC at the send
     uint64_t checksum;  // FrameChecksum of the output's channels, 0 when disabled
     unsigned char first; // value of the output's first channel
+    uint64_t allocs;     // FrameRecorder::allocationCounter() on the sending thread, 0 without one
 };
 
 inline int64_t MonotonicNs() {
@@ -71,6 +72,9 @@ private:
 class FrameRecorder {
 public:
     static FrameRecorder INSTANCE;
+
+    // Set by a host that counts allocations per thread (the benchmarks); sampled at each send.
+    std::atomic<uint64_t (*)()> allocationCounter{nullptr};
 
     // Called from an output's Init; an existing track of that name is kept.
     RecorderTrack* Open(const std::string& name, size_t capacity);

@@ -65,6 +65,8 @@ private:
         r.timeNs = MonotonicNs();
         r.checksum = m_checksum ? FrameChecksum(channelData + m_startChannel, m_channelCount) : 0;
         r.first = m_channelCount ? channelData[m_startChannel] : 0;
+        auto counter = FrameRecorder::INSTANCE.allocationCounter.load();
+        r.allocs = counter ? counter() : 0;
         m_track->Record(r);
     }
 
