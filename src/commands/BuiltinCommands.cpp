@@ -1,29 +1,53 @@
 #include "BuiltinCommands.h"
 
+#include "AllLightsOffCommand.h"
 #include "CommandManager.h"
+#include "EffectCommands.h"
+#include "PlaylistCommands.h"
 #include "PresetCommands.h"
 #include "RemoteCommands.h"
 #include "RunScriptCommand.h"
 #include "URLCommand.h"
+#include "VolumeCommands.h"
 
 void RegisterBuiltinCommands(CommandManager& m) {
-    // Playlist commands (stop, stop gracefully, restart item, next, previous,
-    // start, toggle, start at item, start at random, insert, insert now,
-    // insert random item), media playback and pause/resume come with the player.
+    m.addCommand(new StopPlaylistCommand());
+    m.addCommand(new StopGracefullyPlaylistCommand());
+    m.addCommand(new RestartPlaylistCommand());
+    m.addCommand(new NextPlaylistCommand());
+    m.addCommand(new PrevPlaylistCommand());
+    m.addCommand(new StartPlaylistCommand());
+    m.addCommand(new TogglePlaylistCommand());
+    m.addCommand(new StartPlaylistAtCommand());
+    m.addCommand(new StartPlaylistAtRandomCommand());
+    m.addCommand(new InsertPlaylistCommand());
+    m.addCommand(new InsertPlaylistImmediate());
+    m.addCommand(new InsertRandomItemFromPlaylistCommand());
+    m.addCommand(NewPlayMediaCommand());
+    m.addCommand(new PlaylistPauseCommand());
+    m.addCommand(new PlaylistResumeCommand());
     m.addCommand(new TriggerPresetCommand(m));
     m.addCommand(new TriggerPresetInFutureCommand());
     m.addCommand(new TriggerPresetSlotCommand(m));
     m.addCommand(new TriggerMultiplePresetsCommand(m));
     m.addCommand(new TriggerMultiplePresetSlotsCommand(m));
     m.addCommand(new RunScriptCommand());
-    // Effect and sequence-effect commands and volume commands come with their
-    // subsystems.
+    m.addCommand(NewStartEffectCommand());
+    m.addCommand(NewStartTAVOAsEffectCommand());
+    m.addCommand(NewStopTAVOAsEffectCommand());
+    m.addCommand(NewStopEffectCommand());
+    m.addCommand(NewStopAllEffectsCommand());
+    m.addCommand(new SetVolumeCommand());
+    m.addCommand(new AdjustVolumeCommand());
+    m.addCommand(new IncreaseVolumeCommand());
+    m.addCommand(new DecreaseVolumeCommand());
     m.addCommand(new URLCommand());
-    // All Lights Off comes with the channel outputs.
+    m.addCommand(new AllLightsOffCommand());
     m.addCommand(NewTriggerRemotePresetCommand(m));
     m.addCommand(NewTriggerRemotePresetSlotCommand(m));
-    // Remote effect start and stop come with the effects.
+    m.addCommand(NewStartRemoteEffectCommand(m));
+    m.addCommand(NewStopRemoteEffectCommand(m));
     m.addCommand(NewRunRemoteScriptCommand(m));
-    // The remote sequence-effect and playlist commands are
-    // RemoteCommand instances naming their local counterparts; they follow them.
+    m.addCommand(NewStartRemoteTAVOEffectCommand(m));
+    m.addCommand(NewStartRemotePlaylistCommand(m));
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "BuiltinCommands.h"
+#include "playlist/PlaylistEntryCommand.h"
 #include "Timers.h"
 #include "common.h"
 #include "log.h"
@@ -43,6 +44,8 @@ void CommandManager::Init() {
         return;
     }
     RegisterBuiltinCommands(*this);
+    // Playlist entries of type "command" run through this registry.
+    RegisterPlaylistEntryCommand(*this);
     // Preset timers fire on the main loop and trigger through the registry.
     Timers::SetPresetTrigger([](const std::string& name) { CommandManager::INSTANCE.TriggerPreset(name); });
     // The MQTT client delivers "/set/command" and "/set/command/#" to

@@ -1,6 +1,8 @@
 #include "RemoteCommands.h"
 
 #include "CommandManager.h"
+#include "EffectCommands.h"
+#include "PlaylistCommands.h"
 #include "PresetCommands.h"
 
 RemoteCommand::RemoteCommand(CommandManager& manager, const std::string& name,
@@ -34,4 +36,32 @@ Command* NewRunRemoteScriptCommand(CommandManager& manager) {
     Command::CommandArg arguments("Arguments", "string", "Script arguments (quote those with blanks)", true);
     return new RemoteCommand(manager, "Remote Run Script", "Run a script on another player", "Run Script",
                              {script, arguments});
+}
+
+Command* NewStartRemoteEffectCommand(CommandManager& manager) {
+    Command::CommandArg loop("Loop", "bool", "Loop Effect", true);
+    loop.defaultValue = "false";
+    return new RemoteCommand(manager, "Remote Effect Start", "Start an effect on another player", "Effect Start",
+                             {EffectNameArg(), Command::CommandArg("Start Channel", "int", "Start Channel", true),
+                              loop});
+}
+
+Command* NewStopRemoteEffectCommand(CommandManager& manager) {
+    return new RemoteCommand(manager, "Remote Effect Stop", "Stop an effect on another player", "Effect Stop",
+                             {EffectNameArg()});
+}
+
+Command* NewStartRemoteTAVOEffectCommand(CommandManager& manager) {
+    Command::CommandArg loop("Loop", "bool", "Loop Sequence", true);
+    loop.defaultValue = "false";
+    return new RemoteCommand(manager, "Remote TAVO Effect Start",
+                             "Start a sequence-file effect on another player", "TAVO Effect Start",
+                             {SequenceNameArg(), loop});
+}
+
+Command* NewStartRemotePlaylistCommand(CommandManager& manager) {
+    // The remote player's playlists are not known here: the name is free text.
+    Command::CommandArg name("Playlist", "string", "Playlist");
+    return new RemoteCommand(manager, "Remote Playlist Start", "Start a playlist on another player",
+                             "Start Playlist", {name, PlaylistRepeatArg(), PlaylistIfNotRunningArg()});
 }

@@ -25,3 +25,8 @@ private:
 Command* NewTriggerRemotePresetCommand(CommandManager& manager);
 Command* NewTriggerRemotePresetSlotCommand(CommandManager& manager);
 Command* NewRunRemoteScriptCommand(CommandManager& manager);
+// The remote forms of the effect and playlist commands.
+Command* NewStartRemoteEffectCommand(CommandManager& manager);
+Command* NewStopRemoteEffectCommand(CommandManager& manager);
+Command* NewStartRemoteTAVOEffectCommand(CommandManager& manager);
+Command* NewStartRemotePlaylistCommand(CommandManager& manager);
