@@ -3,13 +3,10 @@
 #include <arpa/inet.h>
 #include <vector>
 
+#include "DatagramBytes.h"
 #include "ArtNetSender.h"
 
 namespace {
-
-std::vector<uint8_t> bytes(const DatagramSet& s, size_t i) {
-    return std::vector<uint8_t>(s.datagram(i), s.datagram(i) + s.length(i));
-}
 
 TEST(ArtNetSender, ArtDmxMatchesStandardLayout) {
     ArtNetSender::Config c;

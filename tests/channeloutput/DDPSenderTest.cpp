@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "DatagramBytes.h"
 #include "DDPSender.h"
 
 namespace {
@@ -29,7 +30,7 @@ TEST(DDPSender, HeaderMatchesStandardLayout) {
         0x00, 0x06,             // data length
         9, 8, 7, 6, 5, 4,
     };
-    EXPECT_EQ(std::vector<uint8_t>(s.datagram(0), s.datagram(0) + s.length(0)), expected);
+    EXPECT_EQ(bytes(s, 0), expected);
     EXPECT_EQ(ntohs(s.destination(0).sin_port), 4048);
 }
 

@@ -3,13 +3,10 @@
 #include <arpa/inet.h>
 #include <vector>
 
+#include "DatagramBytes.h"
 #include "E131Sender.h"
 
 namespace {
-
-std::vector<uint8_t> bytes(const DatagramSet& s, size_t i) {
-    return std::vector<uint8_t>(s.datagram(i), s.datagram(i) + s.length(i));
-}
 
 E131Sender::Config eightSlots() {
     E131Sender::Config c;
