@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include "log.h"
 
@@ -77,12 +78,30 @@ std::atomic<uint16_t> nextSequence{1};
 
 } // namespace
 
-int ping(const std::string& host, int timeoutMs) {
-    in_addr address{};
-    if (!resolve(host, address)) {
-        LogDebug(kivlog::General, "ping: cannot resolve '%s'\n", host.c_str());
-        return -1;
+int ping(const std::string& host, int timeoutMs) { return pingMany({{host, timeoutMs}})[0]; }
+
+std::vector<int> pingMany(const std::vector<PingRequest>& requests) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<int> results(requests.size(), 0);
+    struct Pending {
+        in_addr address{};
+        uint16_t sequence = 0;
+        Clock::time_point deadline;
+        bool done = false;
+    };
+    std::vector<Pending> pending(requests.size());
+    bool anyResolved = false;
+    for (size_t i = 0; i < requests.size(); i++) {
+        if (!resolve(requests[i].host, pending[i].address)) {
+            LogDebug(kivlog::General, "ping: cannot resolve '%s'\n", requests[i].host.c_str());
+            results[i] = -1;
+            pending[i].done = true;
+        } else {
+            anyResolved = true;
+        }
     }
+    if (!anyResolved) return results;
+
     bool raw = true;
     int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
@@ -91,47 +110,62 @@ int ping(const std::string& host, int timeoutMs) {
     }
     if (fd < 0) {
         LogErr(kivlog::General, "ping: no ICMP socket: %s\n", strerror(errno));
-        return -1;
+        for (size_t i = 0; i < requests.size(); i++)
+            if (!pending[i].done) results[i] = -1;
+        return results;
     }
-    // Replies of concurrent pings of this process differ by sequence number.
+    // Replies are told apart by sender and sequence number (a raw socket sees every
+    // reply on the host; a datagram socket's id is chosen by the kernel).
     const uint16_t id = uint16_t(getpid());
-    const uint16_t sequence = nextSequence.fetch_add(1);
-    uint8_t request[64];
-    const size_t length = pingdetail::buildEchoRequest(request, sizeof(request), id, sequence, 32);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr = address;
-
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    int result = 0;
-    if (sendto(fd, request, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) < 0) {
-        LogDebug(kivlog::General, "ping: send to %s failed: %s\n", host.c_str(), strerror(errno));
-        close(fd);
-        return 0;
+    const auto start = Clock::now();
+    for (size_t i = 0; i < requests.size(); i++) {
+        Pending& p = pending[i];
+        if (p.done) continue;
+        p.sequence = nextSequence.fetch_add(1);
+        p.deadline = start + std::chrono::milliseconds(std::max(0, requests[i].timeoutMs));
+        uint8_t request[64];
+        const size_t length =
+            pingdetail::buildEchoRequest(request, sizeof(request), id, p.sequence, 32);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr = p.address;
+        if (sendto(fd, request, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) < 0) {
+            LogDebug(kivlog::General, "ping: send to %s failed: %s\n", requests[i].host.c_str(),
+                     strerror(errno));
+            p.done = true;
+        }
     }
     uint8_t reply[1500];
     for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) break;
-        const int waitMs = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, waitMs);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
+        const auto now = Clock::now();
+        Clock::time_point next = Clock::time_point::max();
+        for (Pending& p : pending) {
+            if (p.done) continue;
+            if (now >= p.deadline) p.done = true; // no answer in time: result stays 0
+            else next = std::min(next, p.deadline);
+        }
+        if (next == Clock::time_point::max()) break;
+        const int waitMs = int(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, waitMs);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
         sockaddr_in from{};
         socklen_t fromLength = sizeof(from);
         const ssize_t n = recvfrom(fd, reply, sizeof(reply), MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0) continue;
-        if (from.sin_addr.s_addr != address.s_addr) continue; // a raw socket sees every reply
-        if (pingdetail::isEchoReply(reply, size_t(n), raw, id, sequence)) {
-            const auto rtt = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start);
-            result = int(rtt.count()) + 1;
+        for (size_t i = 0; i < pending.size(); i++) {
+            Pending& p = pending[i];
+            if (p.done || from.sin_addr.s_addr != p.address.s_addr ||
+                !pingdetail::isEchoReply(reply, size_t(n), raw, id, p.sequence))
+                continue;
+            results[i] = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 Clock::now() - start).count()) + 1;
+            p.done = true;
             break;
         }
     }
     close(fd);
-    return result;
+    return results;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Sends one ICMP echo request to `host` (dotted IPv4 or a host name) and waits up to
 // `timeoutMs` for the answer. Returns the round trip in milliseconds plus 1 (so always
@@ -12,6 +13,14 @@
 // As root a raw ICMP socket is used; otherwise an unprivileged ICMP datagram socket
 // (allowed by net.ipv4.ping_group_range).
 int ping(const std::string& host, int timeoutMs);
+
+struct PingRequest {
+    std::string host;
+    int timeoutMs;
+};
+// Pings every host at once from one socket and returns ping()'s answer per request, so a
+// round over many dead controllers takes the longest time-out, not their sum.
+std::vector<int> pingMany(const std::vector<PingRequest>& requests);
 
 namespace pingdetail {
 // True when `packet` (`length` bytes as received) is the echo reply to our request with

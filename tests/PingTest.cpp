@@ -20,6 +20,19 @@ TEST(Ping, UnresolvableHostFailsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
+TEST(Ping, ManyHostsAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<int> r =
+        pingMany({{"127.0.0.1", 1000}, {"300.1.2.3", 1000}, {"127.0.0.2", 1000}, {"127.0.0.3", 0}});
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_GT(r[0], 0);
+    EXPECT_LT(r[1], 0);
+    EXPECT_GT(r[2], 0);
+    EXPECT_EQ(r[3], 0) << "a zero time-out waits for nothing";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000))
+        << "answers end the wait early";
+}
+
 TEST(Ping, EchoRequestChecksumVerifies) {
     uint8_t buf[64];
     const size_t n = pingdetail::buildEchoRequest(buf, sizeof(buf), 0x1234, 7, 33);

@@ -29,16 +29,25 @@ bool ControllerPinger::PingControllers(const std::vector<UDPOutputData*>& output
                                        bool failedOnly) {
     LogExcess(kivlog::ChannelOut, "Pinging controllers to see what is online\n");
     bool changed = false;
+    std::vector<UDPOutputData*> watched;
+    std::vector<PingRequest> requests;
     std::map<std::string, bool> answered;
-    std::vector<std::string> probes;
     for (UDPOutputData* o : outputs) {
         if (!o->IsPingable() || !o->Monitor() || !o->active) continue;
         if (failedOnly && o->failCount <= 0) continue;
-        auto it = answered.find(o->ipAddress);
-        if (it == answered.end())
-            it = answered.emplace(o->ipAddress, m_ping(o->ipAddress, timeoutFor(o->failCount)) > 0)
-                     .first;
-        if (it->second) {
+        watched.push_back(o);
+        // Each host once per round, with the time-out of its first entry.
+        if (answered.emplace(o->ipAddress, false).second)
+            requests.push_back({o->ipAddress, timeoutFor(o->failCount)});
+    }
+    if (!requests.empty()) {
+        const std::vector<int> results = m_ping(requests);
+        for (size_t i = 0; i < requests.size() && i < results.size(); i++)
+            answered[requests[i].host] = results[i] > 0;
+    }
+    std::vector<std::string> probes;
+    for (UDPOutputData* o : watched) {
+        if (answered[o->ipAddress]) {
             // Any answer ends the run of consecutive failures.
             changed |= restore(*o);
             continue;

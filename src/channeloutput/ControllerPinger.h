@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Ping.h"
 #include "UDPOutputData.h"
 
 // Decides which controllers of the UDP output are reachable. One round pings every
@@ -13,8 +14,8 @@
 // answer puts it back and removes the warning.
 class ControllerPinger {
 public:
-    // ping(host, timeoutMs): above 0 when the host answered.
-    using PingFunction = std::function<int(const std::string& host, int timeoutMs)>;
+    // Pings all hosts at once; per request a result above 0 when the host answered.
+    using PingFunction = std::function<std::vector<int>(const std::vector<PingRequest>& requests)>;
     // Probes all hosts at once; returns, per host, whether any HTTP answer came back.
     using ProbeFunction = std::function<std::vector<bool>(const std::vector<std::string>& hosts)>;
 

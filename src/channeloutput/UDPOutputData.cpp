@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <netdb.h>
 
@@ -16,7 +18,8 @@ constexpr int MAX_SKIPPED_FRAMES = 9;
 constexpr long long CHANNEL_BUFFER_SIZE = 8388608;
 } // namespace
 
-int UDPOutputData::intValue(const Json::Value& config, const char* key, int defaultValue) {
+int configInt(const Json::Value& config, const char* key, int defaultValue, bool& ok) {
+    ok = true;
     if (!config.isObject() || !config.isMember(key)) return defaultValue;
     const Json::Value& v = config[key];
     if (v.isBool()) return v.asBool() ? 1 : 0;
@@ -29,8 +32,15 @@ int UDPOutputData::intValue(const Json::Value& config, const char* key, int defa
         if (!s.empty() && end && *end == 0 && errno == 0 && n >= INT32_MIN && n <= INT32_MAX)
             return int(n);
     }
-    fail(std::string("\"") + key + "\" is not an integer");
+    ok = false;
     return defaultValue;
+}
+
+int UDPOutputData::intValue(const Json::Value& config, const char* key, int defaultValue) {
+    bool ok = true;
+    const int v = configInt(config, key, defaultValue, ok);
+    if (!ok) fail(std::string("\"") + key + "\" is not an integer");
+    return v;
 }
 
 UDPOutputData::UDPOutputData(const Json::Value& config) {

@@ -10,6 +10,11 @@
 #include "DatagramSet.h"
 #include "UDPOutputMessages.h"
 
+// The integer at `key` of a configuration object: integers, booleans and decimal texts
+// are accepted; `ok` is false (and the result `defaultValue`) for anything else. A
+// missing key gives `defaultValue` with ok true.
+int configInt(const Json::Value& config, const char* key, int defaultValue, bool& ok);
+
 // What every sender of the UDP output gets besides its own universe entry.
 struct UDPOutputContext {
     std::array<uint8_t, 16> cid{}; // E1.31 component id of this player

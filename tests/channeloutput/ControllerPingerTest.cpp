@@ -30,9 +30,13 @@ protected:
     }
 
     ControllerPinger pinger{
-        [this](const std::string& host, int timeoutMs) {
-            pings.push_back({host, timeoutMs});
-            return pingAnswers[host] ? 1 : 0;
+        [this](const std::vector<PingRequest>& requests) {
+            std::vector<int> r;
+            for (const PingRequest& q : requests) {
+                pings.push_back({q.host, q.timeoutMs});
+                r.push_back(pingAnswers[q.host] ? 1 : 0);
+            }
+            return r;
         },
         [this](const std::vector<std::string>& hosts) {
             probes.push_back(hosts);
