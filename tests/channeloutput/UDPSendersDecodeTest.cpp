@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -11,35 +9,16 @@
 #include "ArtNetSender.h"
 #include "E131Sender.h"
 #include "PcapWriter.h"
+#include "TsharkDecode.h"
 
 // Hands the senders' packets to tshark, an independent decoder: every packet must decode
 // as its protocol with the right fields and without a malformed-packet mark.
 namespace {
 
-std::string runCommand(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        if (!l.empty()) v.push_back(l);
-    return v;
-}
-
 class UDPSendersDecode : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark missing";
+        if (!tsharkAvailable()) GTEST_SKIP() << "tshark missing";
         char tmpl[] = "/tmp/udpsenders-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         m_dir = tmpl;
@@ -55,11 +34,6 @@ protected:
                 w.add(inet_addr("127.0.0.1"), s.destination(i).sin_addr.s_addr, 40000,
                       ntohs(s.destination(i).sin_port), s.datagram(i), s.length(i));
             }
-    }
-    std::string tshark(const std::string& fields) {
-        return runCommand("timeout 60 tshark -r '" + m_pcap +
-                          "' --enable-heuristic acn -o acn.dmx_enable:TRUE -T fields "
-                          "-E separator=, " + fields + " 2>/dev/null");
     }
     std::string m_dir, m_pcap;
 };
@@ -101,10 +75,10 @@ TEST_F(UDPSendersDecode, E131AndArtNetDecodeCleanly) {
         addAll(w, art, channels.data(), 1);
     }
 
-    const std::vector<std::string> got = lines(
-        tshark("-e acn.dmx.universe -e acn.dmx.priority -e acn.dmx.seq_number -e acn.dmx.count "
+    const std::vector<std::string> got = tsharkFields(m_pcap,
+        "-e acn.dmx.universe -e acn.dmx.priority -e acn.dmx.seq_number -e acn.dmx.count "
                "-e artnet.output.universe -e artnet.output.sequence -e artnet.output.length "
-               "-e _ws.malformed -e _ws.expert.severity"));
+               "-e _ws.malformed -e _ws.expert.severity");
     const std::vector<std::string> expected = {
         "300,150,0,513,,,,,", "301,150,0,513,,,,,", "300,150,1,513,,,,,",
         "301,150,1,513,,,,,", "5,150,0,10,,,,,",    ",,,,291,1,512,,",
