@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "E131OutputData.h"
+#include "UDPOutputEngine.h"
 #include "UDPProtocols.h"
 
 namespace {
@@ -32,8 +33,9 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 namespace {
 
 constexpr int UNIVERSES = 1000;
+const char* RECEIVER_ADDRESS = "127.0.0.2";
 
-// Reads and drops everything sent to 127.0.0.1:5568 so the receive queue never fills.
+// Reads and drops everything sent to the receiver address, port 5568, so the receive queue never fills.
 class Receiver {
 public:
     Receiver() {
@@ -45,7 +47,7 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(udpproto::E131_PORT);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_addr.s_addr = inet_addr(RECEIVER_ADDRESS);
         m_ok = bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
         timeval tv{0, 100000};
         setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
@@ -80,100 +82,85 @@ private:
     std::thread m_thread;
 };
 
-int senderSocket() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    int big = 8 << 20;
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &big, sizeof(big));
-    return fd;
-}
-
-void sendAll(int fd, std::vector<mmsghdr>& msgs) {
-    size_t sent = 0;
-    while (sent < msgs.size()) {
-        const int r = sendmmsg(fd, msgs.data() + sent, unsigned(std::min<size_t>(msgs.size() - sent, 1024)), 0);
-        if (r <= 0) break;
-        sent += size_t(r);
-    }
-}
-
-std::unique_ptr<E131OutputData> thousandUniverses() {
+Json::Value thousandUniverses() {
     Json::Value entry;
     entry["type"] = 1;
-    entry["address"] = "127.0.0.1";
+    entry["address"] = RECEIVER_ADDRESS;
     entry["startChannel"] = 1;
     entry["channelCount"] = 512;
     entry["universeCount"] = UNIVERSES;
     entry["id"] = 1;
-    UDPOutputContext context;
-    context.sourceName = "bench";
-    return std::make_unique<E131OutputData>(entry, context);
+    return entry;
 }
 
-void report(benchmark::State& state, long allocationsBefore, long received) {
-    state.counters["allocs/frame"] = benchmark::Counter(
-        double(allocations.load() - allocationsBefore) / double(state.iterations()));
-    state.counters["universes/frame"] = UNIVERSES;
-    state.counters["received"] = double(received);
-}
-
-void BM_BareSendmmsg(benchmark::State& state) {
+// The receiver, a channel buffer and the counters every case reports.
+struct Frame {
     Receiver receiver;
-    if (!receiver.ok()) {
-        state.SkipWithError("cannot bind 127.0.0.1:5568");
-        return;
+    std::vector<uint8_t> channels = std::vector<uint8_t>(8388608 + 8, 0);
+    long allocationsBefore = 0;
+    uint8_t n = 0;
+
+    void change() { // every frame differs a little, as a show does
+        channels[size_t(n) * 97] = n;
+        n++;
     }
-    auto entry = thousandUniverses();
-    std::vector<uint8_t> channels(UNIVERSES * 512 + 16, 0);
+    void start() { allocationsBefore = allocations.load(); }
+    void report(benchmark::State& state) {
+        state.counters["allocs/frame"] = double(allocations.load() - allocationsBefore) /
+                                         double(state.iterations());
+        state.counters["received"] = double(receiver.received.load());
+    }
+};
+
+// The same datagrams as the output sends, prepared once, sent by a bare sendmmsg loop.
+void BM_BareSendmmsg(benchmark::State& state) {
+    Frame f;
+    if (!f.receiver.ok()) return state.SkipWithError("cannot bind the receiver");
+    E131OutputData entry(thousandUniverses(), UDPOutputContext{});
     UDPOutputMessages msgs;
-    entry->PrepareData(channels.data(), msgs);
-    std::vector<mmsghdr>& group = msgs.GetMessages(entry->destinationKey());
-    const int fd = senderSocket();
-    const long before = allocations.load();
-    for (auto _ : state) sendAll(fd, group);
-    report(state, before, receiver.received.load());
+    entry.PrepareData(f.channels.data(), msgs);
+    std::vector<mmsghdr>& group = msgs.GetMessages(entry.destinationKey());
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    f.start();
+    for (auto _ : state) {
+        size_t sent = 0;
+        while (sent < group.size()) {
+            const int r = sendmmsg(fd, group.data() + sent,
+                                   unsigned(std::min<size_t>(group.size() - sent, 1024)), MSG_DONTWAIT);
+            if (r <= 0) break;
+            sent += size_t(r);
+        }
+    }
+    f.report(state);
     close(fd);
 }
 BENCHMARK(BM_BareSendmmsg)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_PrepareAndSend(benchmark::State& state) {
-    Receiver receiver;
-    if (!receiver.ok()) {
-        state.SkipWithError("cannot bind 127.0.0.1:5568");
-        return;
+// The UDP output's frame: PrepData and SendData, unthreaded (0) or with send workers (1).
+void BM_UDPOutputFrame(benchmark::State& state) {
+    Frame f;
+    if (!f.receiver.ok()) return state.SkipWithError("cannot bind the receiver");
+    Json::Value config;
+    config["enabled"] = 1;
+    config["interface"] = "lo";
+    config["threaded"] = int(state.range(0));
+    config["universes"].append(thousandUniverses());
+    UDPOutputEngine out;
+    if (!out.Init(config)) return state.SkipWithError("Init failed");
+    for (int warm = 0; warm < 3; warm++) { // sockets, vectors and workers come first
+        out.PrepData(f.channels.data());
+        out.SendData(f.channels.data());
     }
-    auto entry = thousandUniverses();
-    std::vector<uint8_t> channels(UNIVERSES * 512 + 16, 0);
-    UDPOutputMessages msgs;
-    const int fd = senderSocket();
-    entry->PrepareData(channels.data(), msgs); // first frame sizes the vectors
-    const long before = allocations.load();
-    uint8_t n = 0;
+    f.start();
     for (auto _ : state) {
-        channels[size_t(n) * 97] = n; // the frame changes
-        n++;
-        msgs.clearMessages();
-        entry->PrepareData(channels.data(), msgs);
-        sendAll(fd, msgs.GetMessages(entry->destinationKey()));
+        f.change();
+        out.PrepData(f.channels.data());
+        out.SendData(f.channels.data());
     }
-    report(state, before, receiver.received.load());
-    close(fd);
+    f.report(state);
+    out.Close();
 }
-BENCHMARK(BM_PrepareAndSend)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_PrepareOnly(benchmark::State& state) {
-    auto entry = thousandUniverses();
-    std::vector<uint8_t> channels(UNIVERSES * 512 + 16, 0);
-    UDPOutputMessages msgs;
-    entry->PrepareData(channels.data(), msgs);
-    uint8_t n = 0;
-    for (auto _ : state) {
-        channels[size_t(n) * 97] = n;
-        n++;
-        msgs.clearMessages();
-        entry->PrepareData(channels.data(), msgs);
-    }
-}
-BENCHMARK(BM_PrepareOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UDPOutputFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
