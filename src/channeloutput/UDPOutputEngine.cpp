@@ -429,9 +429,10 @@ int UDPOutputEngine::SendData(unsigned char* channelData) {
         }
         if (workHead < workQueue.size()) workSignal.notify_all();
     }
-    while (uint32_t(doneCount.load()) < jobs) {
-        if (Clock::now() - start >= std::chrono::milliseconds(WORKER_WAIT_MS)) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    {
+        std::unique_lock<std::mutex> dl(doneMutex);
+        doneSignal.wait_until(dl, start + std::chrono::milliseconds(WORKER_WAIT_MS),
+                              [&] { return uint32_t(doneCount.load()) >= jobs; });
     }
     if (uint32_t(doneCount.load()) < jobs) return 1; // reserved groups wait for a frame whose workers finish
 
@@ -463,13 +464,19 @@ void UDPOutputEngine::workerLoop() {
             }
         }
         sendGroup(job.key, job.info, *job.msgs);
+        // Hand the group back first: once the frame sees its jobs done, the next PrepData
+        // must find every on-time group free. Nothing of the group is touched after this.
+        job.info->busy = false;
+        jobsInFlight--;
         // Counted only while its frame still waits; a late finish is not the next frame's.
         uint64_t current = doneCount.load();
         while (uint32_t(current >> 32) == job.frame &&
                !doneCount.compare_exchange_weak(current, current + 1)) {
         }
-        job.info->busy = false;
-        jobsInFlight--;
+        {
+            std::lock_guard<std::mutex> dl(doneMutex); // no lost wake-up of the frame thread
+        }
+        doneSignal.notify_one();
     }
     numWorkThreads--;
 }

@@ -106,6 +106,8 @@ private:
     // Frame number (high 32 bits) and jobs of that frame done (low 32 bits): a worker
     // that finishes after its frame gave up on it is not counted in the next one.
     std::atomic<uint64_t> doneCount{0};
+    std::mutex doneMutex;               // pairs with doneSignal only
+    std::condition_variable doneSignal; // a job finished
     uint32_t frameNumber = 0;
     std::atomic<int> jobsInFlight{0};
 
