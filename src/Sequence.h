@@ -65,6 +65,11 @@ public:
 
     void ReadFramesLoop();
 
+    // Output thread, at the start of each pass: the buffer changes other threads asked for
+    // (a blanking, a new sequence's first frame). Only the output thread writes the buffer
+    // while it runs. True when something was done.
+    bool RunPendingBufferWork();
+
     void SetPresetTrigger(PresetTrigger trigger);
 
     // The open sequence's name ("" when none), read under openLock.
@@ -137,6 +142,8 @@ private:
 
     std::string eventSequenceName;       // under eventLock
     std::atomic<bool> hasFrameEvents{false};
+    std::atomic<bool> blankPending{false};
+    std::atomic<bool> firstFramePending{false};
 
     std::mutex triggerLock;
     PresetTrigger presetTrigger;
