@@ -430,12 +430,12 @@ int Sequence::OpenSequenceFile(const std::string& filename, int startFrame, int 
     };
 
     if (!fileExists(path)) {
-        std::string message = "Sequence file " + path + " does not exist\n";
+        std::string message = "Sequence file " + path + " does not exist";
         if (!isRemote()) {
             LogErr(kivlog::Sequence, "Sequence file %s does not exist\n", path.c_str());
             return fail(message);
         }
-        LogDebug(kivlog::Sequence, "%s", message.c_str());
+        LogDebug(kivlog::Sequence, "%s\n", message.c_str());
         path = getKIVMediaDir("/sequences") + "/fallback.tavo";
         if (!fileExists(path)) {
             LogDebug(kivlog::Sequence, "Fallback Sequence file %s does not exist\n", path.c_str());

@@ -32,6 +32,9 @@ public:
 
     // Preset firing ("SEQUENCE_STARTED", "SEQUENCE_STOPPED", the "FC" frame commands).
     // The daemon connects this to the command registry; unset, presets are not fired.
+    // Called on the output thread and on threads that open and close sequences, sometimes
+    // with openLock held: the callee must not block on the player or wait for the engine
+    // (queue such work to the main loop instead).
     using PresetTrigger = std::function<void(const std::string& name, std::map<std::string, std::string>& keywords)>;
 
     Sequence();
