@@ -1,0 +1,142 @@
+#include "InputUniverses.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <json/json.h>
+
+#include "log.h"
+
+UniverseEntry::UniverseEntry(const UniverseEntry& o) { *this = o; }
+
+UniverseEntry& UniverseEntry::operator=(const UniverseEntry& o) {
+    active = o.active;
+    universe = o.universe;
+    size = o.size;
+    startAddress = o.startAddress;
+    type = o.type;
+    unicastAddress = o.unicastAddress;
+    priority = o.priority;
+    bytesReceived.Set(o.bytesReceived.Get());
+    packetsReceived.Set(o.packetsReceived.Get());
+    errorPackets.Set(o.errorPackets.Get());
+    lastSequenceNumber = o.lastSequenceNumber;
+    lastLength = o.lastLength;
+    return *this;
+}
+
+namespace {
+int IntMember(const Json::Value& v, const char* key, int dflt) {
+    const Json::Value& m = v[key];
+    if (m.isNull()) {
+        return dflt;
+    }
+    if (m.isString()) {
+        try {
+            return std::stoi(m.asString());
+        } catch (...) {
+            return dflt;
+        }
+    }
+    if (m.isConvertibleTo(Json::intValue)) {
+        return m.asInt();
+    }
+    return dflt;
+}
+
+void AddDefinition(const Json::Value& u, InputUniverseConfig& cfg) {
+    int id = IntMember(u, "id", -1);
+    int count = IntMember(u, "universeCount", 1);
+    int start = IntMember(u, "startChannel", 0);
+    int size = IntMember(u, "channelCount", 0);
+    int type = IntMember(u, "type", -1);
+    if (type < UNIVERSE_TYPE_E131_MULTICAST || type > UNIVERSE_TYPE_ARTNET_UNICAST) {
+        return;
+    }
+    if (id < 0 || id > 65535 || start < 1 || size < 1) {
+        LogWarn(kivlog::E131Bridge,
+                "Input universe %d (start channel %d, %d channels) is not valid, skipped\n", id, start, size);
+        return;
+    }
+    std::string address;
+    if (type == UNIVERSE_TYPE_E131_UNICAST && u["address"].isString()) {
+        address = u["address"].asString();
+    }
+    int priority = IntMember(u, "priority", 0);
+    for (int k = 0; k < count; k++) {
+        int64_t first = (int64_t)start + (int64_t)k * size;
+        if (id + k > 65535 || first - 1 + size > BRIDGE_CHANNEL_SPACE) {
+            LogWarn(kivlog::E131Bridge,
+                    "Input universe %d at channel %lld lies outside the universe or channel range, "
+                    "it and the following %d of its definition are skipped\n",
+                    id + k, (long long)first, count - k - 1);
+            return;
+        }
+        UniverseEntry e;
+        e.active = 1;
+        e.universe = id + k;
+        e.startAddress = (int)first;
+        e.size = size;
+        e.type = type;
+        e.unicastAddress = address;
+        e.priority = priority;
+        cfg.universes.push_back(e);
+    }
+}
+} // namespace
+
+InputUniverseConfig ParseInputUniverses(const Json::Value& root) {
+    InputUniverseConfig cfg;
+    try {
+        if (!root.isObject() || !root["channelInputs"].isArray()) {
+            return cfg;
+        }
+        for (const Json::Value& block : root["channelInputs"]) {
+            if (!block.isObject() || !block["type"].isString() || block["type"].asString() != "universes" ||
+                IntMember(block, "enabled", 0) == 0) {
+                continue;
+            }
+            cfg.loaded = true;
+            if (block.isMember("timeout")) {
+                cfg.timeoutMs = IntMember(block, "timeout", cfg.timeoutMs);
+            }
+            if (!block["universes"].isArray()) {
+                continue;
+            }
+            for (const Json::Value& u : block["universes"]) {
+                if (u.isObject() && IntMember(u, "active", 0) != 0) {
+                    AddDefinition(u, cfg);
+                }
+            }
+        }
+    } catch (const std::exception& ex) {
+        LogErr(kivlog::E131Bridge, "Input universes could not be read: %s\n", ex.what());
+    }
+    return cfg;
+}
+
+InputUniverseConfig LoadInputUniverses(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) {
+        LogErr(kivlog::E131Bridge, "Universe file %s does not exist\n", path.c_str());
+        return {};
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    Json::Value root;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string s = text.str();
+    bool ok = false;
+    try {
+        ok = reader->parse(s.data(), s.data() + s.size(), &root, &errors);
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok) {
+        LogErr(kivlog::E131Bridge, "Error parsing %s\n", path.c_str());
+        return {};
+    }
+    return ParseInputUniverses(root);
+}
