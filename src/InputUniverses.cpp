@@ -20,7 +20,7 @@ UniverseEntry& UniverseEntry::operator=(const UniverseEntry& o) {
     bytesReceived.Set(o.bytesReceived.Get());
     packetsReceived.Set(o.packetsReceived.Get());
     errorPackets.Set(o.errorPackets.Get());
-    lastSequenceNumber = o.lastSequenceNumber;
+    lastSequenceNumber.store(o.lastSequenceNumber.load(std::memory_order_relaxed), std::memory_order_relaxed);
     lastLength = o.lastLength;
     return *this;
 }

@@ -43,7 +43,8 @@ struct UniverseEntry {
     BridgeCounter bytesReceived;
     BridgeCounter packetsReceived;
     BridgeCounter errorPackets;  // sequence errors
-    int lastSequenceNumber = 0;
+    // Reset by the HTTP thread (ResetBytesReceived) while the main loop counts.
+    std::atomic<int> lastSequenceNumber{0};
     // Channels bridged by the latest data packet: a terminated stream ends that range.
     int lastLength = 0;
 
