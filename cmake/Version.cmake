@@ -2,6 +2,11 @@
 # a tree without git gets a fixed fallback.
 set(KIV_VERSION_STRING "${PROJECT_VERSION}-dev")
 set(KIV_BRANCH_STRING "unknown")
+if(PROJECT_VERSION_PATCH STREQUAL "")
+  set(KIV_VERSION_TRIPLET "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0")
+else()
+  set(KIV_VERSION_TRIPLET "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
+endif()
 find_package(Git QUIET)
 if(GIT_FOUND AND EXISTS "${CMAKE_SOURCE_DIR}/.git")
   execute_process(COMMAND ${GIT_EXECUTABLE} describe --tags --always --dirty
