@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common.h"
 #include "log.h"
 
 std::vector<NetInterface> ListIPv4Interfaces() {
@@ -44,7 +45,7 @@ std::vector<NetInterface> MulticastInterfaces(const std::vector<NetInterface>& a
 std::vector<NetInterface> ArtPollInterfaces(const std::vector<NetInterface>& all) {
     std::vector<NetInterface> result;
     for (const auto& i : all) {
-        if (i.name.rfind("usb", 0) != 0 && i.name.rfind("lo", 0) != 0) {
+        if (!startsWith(i.name, "usb") && !startsWith(i.name, "lo")) {
             result.push_back(i);
         }
     }

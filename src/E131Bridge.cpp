@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -13,6 +12,7 @@
 #include <json/json.h>
 
 #include "WarningHolder.h"
+#include "common.h"
 #include "log.h"
 
 namespace {
@@ -48,11 +48,7 @@ E131Bridge::E131Bridge(BridgeDataSink* sink, BridgeOptions options)
 E131Bridge::~E131Bridge() { Shutdown(); }
 
 uint64_t E131Bridge::Now() const {
-    if (m_options.clockMs) {
-        return m_options.clockMs();
-    }
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return m_options.clockMs ? m_options.clockMs() : (uint64_t)GetTimeMS();
 }
 
 bool E131Bridge::LoadInputUniversesFromFile(const std::string& path) {

@@ -1,10 +1,8 @@
 #include "InputUniverses.h"
 
-#include <fstream>
-#include <sstream>
-
 #include <json/json.h>
 
+#include "common.h"
 #include "log.h"
 
 UniverseEntry::UniverseEntry(const UniverseEntry& o) { *this = o; }
@@ -116,25 +114,12 @@ InputUniverseConfig ParseInputUniverses(const Json::Value& root) {
 }
 
 InputUniverseConfig LoadInputUniverses(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
+    if (!FileExists(path)) {
         LogErr(kivlog::E131Bridge, "Universe file %s does not exist\n", path.c_str());
         return {};
     }
-    std::stringstream text;
-    text << in.rdbuf();
     Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string s = text.str();
-    bool ok = false;
-    try {
-        ok = reader->parse(s.data(), s.data() + s.size(), &root, &errors);
-    } catch (...) {
-        ok = false;
-    }
-    if (!ok) {
+    if (!LoadJsonFromFile(path, root)) {
         LogErr(kivlog::E131Bridge, "Error parsing %s\n", path.c_str());
         return {};
     }

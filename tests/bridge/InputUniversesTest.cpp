@@ -5,15 +5,13 @@
 #include <fstream>
 
 #include "InputUniverses.h"
+#include "common.h"
 
 namespace {
 
 Json::Value Parse(const std::string& text) {
     Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string err;
-    std::unique_ptr<Json::CharReader> r(b.newCharReader());
-    EXPECT_TRUE(r->parse(text.data(), text.data() + text.size(), &v, &err)) << err;
+    EXPECT_TRUE(LoadJsonFromString(text, v)) << text;
     return v;
 }
 
