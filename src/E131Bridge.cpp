@@ -35,9 +35,13 @@ std::string Text(uint64_t v) { return std::to_string(v); }
 } // namespace
 
 E131Bridge::E131Bridge(BridgeDataSink* sink, BridgeOptions options)
-    : m_sink(sink), m_options(std::move(options)), m_universeCache(65536, NOT_CONFIGURED) {
-    LogExcess(kivlog::E131Bridge, "Bridge_Initialize()\n");
+    : m_sink(sink), m_universeCache(65536, NOT_CONFIGURED) {
     m_ddpMinChannel.Set(DDP_MIN_CHANNEL_START);
+    SetOptions(std::move(options));
+}
+
+void E131Bridge::SetOptions(BridgeOptions options) {
+    m_options = std::move(options);
     if (m_options.artPollReplyTo.sin_port == 0) {
         m_options.artPollReplyTo.sin_family = AF_INET;
         m_options.artPollReplyTo.sin_addr.s_addr = htonl(INADDR_BROADCAST);

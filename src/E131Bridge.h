@@ -51,6 +51,9 @@ public:
     E131Bridge(const E131Bridge&) = delete;
     E131Bridge& operator=(const E131Bridge&) = delete;
 
+    // Replaces the options; before Initialize only.
+    void SetOptions(BridgeOptions options);
+
     // Reads the input universes file; true when at least one enabled "universes" block was read.
     bool LoadInputUniversesFromFile(const std::string& path);
     void SetInputUniverses(const InputUniverseConfig& config);
