@@ -35,7 +35,7 @@ inline Bytes MakeE131Data(int universe, int sequence, const Bytes& slots, uint8_
     p[123] = (uint8_t)((slots.size() + 1) >> 8);         // property value count
     p[124] = (uint8_t)(slots.size() + 1);
     p[125] = 0x00;                                       // START code
-    memcpy(&p[126], slots.data(), slots.size());
+    if (!slots.empty()) memcpy(&p[126], slots.data(), slots.size());
     return p;
 }
 
@@ -71,7 +71,7 @@ inline Bytes MakeArtDmx(int portAddress, int sequence, const Bytes& slots) {
     p[15] = (uint8_t)(portAddress >> 8);                 // Net
     p[16] = (uint8_t)(slots.size() >> 8);                // length, big-endian
     p[17] = (uint8_t)slots.size();
-    memcpy(&p[18], slots.data(), slots.size());
+    if (!slots.empty()) memcpy(&p[18], slots.data(), slots.size());
     return p;
 }
 
@@ -90,7 +90,7 @@ inline Bytes MakeDDP(uint32_t offset, const Bytes& data, uint8_t flags = 0x41, i
     p[7] = (uint8_t)offset;
     p[8] = (uint8_t)(data.size() >> 8);                  // data length
     p[9] = (uint8_t)data.size();
-    memcpy(&p[header], data.data(), data.size());
+    if (!data.empty()) memcpy(&p[header], data.data(), data.size());
     return p;
 }
 

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 #include <json/json.h>
 
 #include "BridgePackets.h"
@@ -309,6 +312,32 @@ TEST_F(BridgeFixture, HostileDatagramsChangeNothing) {
     std::copy(a1.begin(), a1.end(), expected.begin() + 2000);
     std::copy(d1.begin(), d1.end(), expected.begin() + 5000);
     EXPECT_TRUE(sink.channels == expected);
+}
+
+// The HTTP threads read (and reset) the statistics while the main loop counts.
+TEST_F(BridgeFixture, StatisticsReadWhileReceiving) {
+    InstallArtNetHandlers();
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            Json::Value stats = bridge->GetE131UniverseBytesReceived();
+            EXPECT_GE(stats["universes"].size(), 4u);
+            bridge->GetSecondsFromInputPacket();
+            bridge->HasBridgeData();
+            bridge->ResetBytesReceived();
+        }
+    });
+    Bytes e = MakeE131Data(1, 0, Ramp(512));
+    Bytes a = MakeArtDmx(3, 0, Ramp(512));
+    Bytes d = MakeDDP(0, Ramp(100));
+    for (int i = 0; i < 5000; i++) {
+        e[111] = (uint8_t)i;
+        E131(e);
+        ArtNet(a);
+        DDP(d);
+    }
+    done = true;
+    reader.join();
 }
 
 TEST(E131BridgeRegistration, SocketsAndHandlersFollowTheConfiguration) {
