@@ -62,7 +62,15 @@ bool E131Bridge::LoadInputUniversesFromFile(const std::string& path) {
 
 void E131Bridge::SetInputUniverses(const InputUniverseConfig& config) {
     m_loaded = config.loaded;
-    m_universes = config.universes;
+    m_universes.clear();
+    for (const auto& u : config.universes) {
+        if (IsValidUniverseEntry(u)) {
+            m_universes.push_back(u);
+        } else {
+            LogWarn(kivlog::E131Bridge, "Input universe %d (channels %d+%d) is not valid, skipped\n", u.universe,
+                    u.startAddress, u.size);
+        }
+    }
     if (config.timeoutMs >= 0) {
         m_expireOffset = config.timeoutMs;
     }

@@ -78,6 +78,7 @@ public:
 
     // ArtDmx, ArtSync and ArtPoll into this bridge (GetBridgeFDs does it for a loaded configuration).
     void InstallArtNetHandlers();
+    // Not from inside a handler: the running handler would be destroyed under it.
     void AddArtNetOpcodeHandler(int opcode, ArtNetOpcodeTable::Handler handler);
     void RemoveArtNetOpcodeHandler(int opcode);
 

@@ -23,6 +23,11 @@ UniverseEntry& UniverseEntry::operator=(const UniverseEntry& o) {
     return *this;
 }
 
+bool IsValidUniverseEntry(const UniverseEntry& e) {
+    return e.universe >= 0 && e.universe <= 65535 && e.startAddress >= 1 && e.size >= 1 &&
+           (int64_t)e.startAddress - 1 + e.size <= BRIDGE_CHANNEL_SPACE;
+}
+
 namespace {
 int IntMember(const Json::Value& v, const char* key, int dflt) {
     const Json::Value& m = v[key];
@@ -63,21 +68,21 @@ void AddDefinition(const Json::Value& u, InputUniverseConfig& cfg) {
     int priority = IntMember(u, "priority", 0);
     for (int k = 0; k < count; k++) {
         int64_t first = (int64_t)start + (int64_t)k * size;
-        if (id + k > 65535 || first - 1 + size > BRIDGE_CHANNEL_SPACE) {
+        UniverseEntry e;
+        e.active = 1;
+        e.universe = id + k;
+        e.startAddress = first > BRIDGE_CHANNEL_SPACE ? 0 : (int)first;
+        e.size = size;
+        e.type = type;
+        e.unicastAddress = address;
+        e.priority = priority;
+        if (!IsValidUniverseEntry(e)) {
             LogWarn(kivlog::E131Bridge,
                     "Input universe %d at channel %lld lies outside the universe or channel range, "
                     "it and the following %d of its definition are skipped\n",
                     id + k, (long long)first, count - k - 1);
             return;
         }
-        UniverseEntry e;
-        e.active = 1;
-        e.universe = id + k;
-        e.startAddress = (int)first;
-        e.size = size;
-        e.type = type;
-        e.unicastAddress = address;
-        e.priority = priority;
         cfg.universes.push_back(e);
     }
 }

@@ -59,6 +59,9 @@ struct InputUniverseConfig {
     std::vector<UniverseEntry> universes;
 };
 
+// A universe number of 0..65535 and channels inside the channel-data buffer.
+bool IsValidUniverseEntry(const UniverseEntry& e);
+
 // Reads the "channelInputs" blocks of an input universes document. Definitions that address
 // universes outside 0..65535 or channels outside the channel-data buffer are skipped with a
 // log line naming them. Never throws.

@@ -340,6 +340,22 @@ TEST_F(BridgeFixture, StatisticsReadWhileReceiving) {
     reader.join();
 }
 
+TEST(E131BridgeUniverses, InvalidEntriesAreNotTaken) {
+    ChannelBufferSink sink;
+    E131Bridge bridge(&sink, BridgeOptions{});
+    InputUniverseConfig cfg;
+    cfg.loaded = true;
+    cfg.universes = {Universe(70000, 1, 512), Universe(-1, 1, 512), Universe(4, 0, 512), Universe(5, 8388600, 512),
+                     Universe(6, 8388097, 512)};
+    bridge.SetInputUniverses(cfg);
+    ASSERT_EQ(bridge.InputUniverses().size(), 1u);
+    EXPECT_EQ(bridge.InputUniverses()[0].universe, 6);
+    Bytes p = MakeE131Data(6, 1, Ramp(512));
+    bridge.StoreE131Data(p.data(), p.size(), 1);
+    ASSERT_EQ(sink.calls.size(), 1u);
+    EXPECT_EQ(sink.calls[0].start + sink.calls[0].length, BRIDGE_CHANNEL_SPACE);
+}
+
 TEST(E131BridgeRegistration, SocketsAndHandlersFollowTheConfiguration) {
     struct {
         const char* name;
