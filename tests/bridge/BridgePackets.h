@@ -104,3 +104,8 @@ inline Bytes Truncated(Bytes p, size_t n) {
     p.resize(n);
     return p;
 }
+
+inline Bytes Patched(Bytes p, size_t offset, uint8_t value) {
+    p[offset] = value;
+    return p;
+}

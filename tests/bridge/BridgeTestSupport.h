@@ -39,6 +39,16 @@ public:
     std::vector<BridgeCall> calls;
 };
 
+inline UniverseEntry Universe(int id, int start, int size, int type = UNIVERSE_TYPE_E131_MULTICAST) {
+    UniverseEntry e;
+    e.active = 1;
+    e.universe = id;
+    e.startAddress = start;
+    e.size = size;
+    e.type = type;
+    return e;
+}
+
 inline sockaddr_in Loopback(uint16_t port) {
     sockaddr_in a;
     memset(&a, 0, sizeof(a));

@@ -11,16 +11,6 @@
 
 namespace {
 
-UniverseEntry Universe(int id, int start, int size, int type) {
-    UniverseEntry e;
-    e.active = 1;
-    e.universe = id;
-    e.startAddress = start;
-    e.size = size;
-    e.type = type;
-    return e;
-}
-
 NetInterface Iface(const char* name, const char* address) {
     NetInterface i;
     i.name = name;

@@ -12,16 +12,6 @@ namespace {
 
 constexpr uint64_t T0 = 1000000;
 
-UniverseEntry Universe(int id, int start, int size, int type = UNIVERSE_TYPE_E131_MULTICAST) {
-    UniverseEntry e;
-    e.active = 1;
-    e.universe = id;
-    e.startAddress = start;
-    e.size = size;
-    e.type = type;
-    return e;
-}
-
 // A bridge over a channel buffer with universes 1 (E1.31, 512 at channel 1), 2 (E1.31, 100
 // channels at 1001), 3 (Art-Net, 512 at 2001) and 0x7FFF (Art-Net, 4 at 8388605: the last channels).
 class BridgeFixture : public testing::Test {
@@ -261,29 +251,19 @@ TEST_F(BridgeFixture, HostileDatagramsChangeNothing) {
     for (size_t n : {0, 4, 16, 18, 22, 38, 40, 44, 108, 111, 113, 115, 117, 123, 125, 126, 200, 637}) {
         e131.push_back({"E1.31 cut at " + std::to_string(n), Truncated(e, n)});
     }
-    Bytes badId = e;
-    badId[6] = 'X';
-    e131.push_back({"E1.31 bad identifier", badId});
-    Bytes bigCount = e;
-    bigCount[123] = 0x7F;
-    e131.push_back({"E1.31 slot count above datagram", bigCount});
+    e131.push_back({"E1.31 bad identifier", Patched(e, 6, 'X')});
+    e131.push_back({"E1.31 slot count above datagram", Patched(e, 123, 0x7F)});
     e131.push_back({"E1.31 universe 0", MakeE131Data(0, 1, Ramp(512))});
     e131.push_back({"E1.31 universe 65535", MakeE131Data(65535, 1, Ramp(512))});
-    e131.push_back({"E1.31 extended type 2", [] { Bytes s = MakeE131Sync(1, 1); s[43] = 2; return s; }()});
+    e131.push_back({"E1.31 extended type 2", Patched(MakeE131Sync(1, 1), 43, 2)});
 
     Bytes a = MakeArtDmx(3, 1, Ramp(512, 9));
     for (size_t n : {0, 7, 8, 10, 11, 12, 14, 16, 17, 18, 100, 529}) {
         artnet.push_back({"ArtDmx cut at " + std::to_string(n), Truncated(a, n)});
     }
-    Bytes badArt = a;
-    badArt[0] = 'a';
-    artnet.push_back({"Art-Net bad identifier", badArt});
-    Bytes badVersion = a;
-    badVersion[11] = 15;
-    artnet.push_back({"Art-Net version 15", badVersion});
-    Bytes longLen = MakeArtDmx(3, 1, Ramp(10));
-    longLen[16] = 0x7F;
-    artnet.push_back({"ArtDmx length 0x7Fxx over 10 bytes", longLen});
+    artnet.push_back({"Art-Net bad identifier", Patched(a, 0, 'a')});
+    artnet.push_back({"Art-Net version 15", Patched(a, 11, 15)});
+    artnet.push_back({"ArtDmx length 0x7Fxx over 10 bytes", Patched(MakeArtDmx(3, 1, Ramp(10)), 16, 0x7F)});
     artnet.push_back({"ArtDmx universe 0", MakeArtDmx(0, 1, Ramp(512))});
     artnet.push_back({"unknown opcode", MakeArtNetHeader(0x9900, 40)});
 
@@ -294,7 +274,7 @@ TEST_F(BridgeFixture, HostileDatagramsChangeNothing) {
     ddp.push_back({"DDP timecode cut at 13", Truncated(MakeDDP(0, Ramp(10), 0x51), 13)});
     ddp.push_back({"DDP offset at the end", MakeDDP((uint32_t)BRIDGE_CHANNEL_SPACE, Ramp(100))});
     ddp.push_back({"DDP offset 2^32-1", MakeDDP(0xFFFFFFFFu, Ramp(100))});
-    ddp.push_back({"DDP query with length", [] { Bytes q = MakeDDP(0, {}, 0x42); q[9] = 200; return q; }()});
+    ddp.push_back({"DDP query with length", Patched(MakeDDP(0, {}, 0x42), 9, 200)});
 
     for (const auto& [name, p] : e131) EXPECT_FALSE(E131(p)) << name;
     for (const auto& [name, p] : artnet) EXPECT_FALSE(ArtNet(p)) << name;
