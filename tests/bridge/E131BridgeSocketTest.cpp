@@ -3,6 +3,8 @@
 #include <json/json.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 
 #include "BridgePackets.h"
 #include "BridgeTestSupport.h"
@@ -117,6 +119,41 @@ TEST_F(BridgeSocketFixture, ArtPollIsAnsweredOncePerInterface) {
     EXPECT_EQ(first[16], 3);
     EXPECT_EQ(first[17], 9);
     EXPECT_EQ(std::string((const char*)first.data() + 26), "bridge-test");
+}
+
+// The reply as a packet analyser reads it: the datagram wrapped in dummy UDP/IP headers.
+TEST_F(BridgeSocketFixture, ArtPollReplyDecodesWithTshark) {
+    if (system("command -v tshark > /dev/null && command -v text2pcap > /dev/null") != 0) {
+        GTEST_SKIP() << "tshark or text2pcap not installed";
+    }
+    Start(true, {Universe(1, 1, 512, UNIVERSE_TYPE_ARTNET)}, {Iface("eth0", "192.168.5.6")});
+    ASSERT_TRUE(sender.SendTo(BoundPort(bridge->ArtNetSocket()), MakeArtNetHeader(ARTNET_OP_POLL, 14)));
+    Service(bridge->ArtNetSocket());
+    Bytes reply = replies.Receive();
+    ASSERT_EQ(reply.size(), ARTPOLLREPLY_SIZE);
+
+    std::string dir = testing::TempDir();
+    std::string hex = dir + "artpollreply.hex", pcap = dir + "artpollreply.pcap", out = dir + "artpollreply.txt";
+    {
+        FILE* f = fopen(hex.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fprintf(f, "0000");
+        for (uint8_t b : reply) fprintf(f, " %02x", b);
+        fprintf(f, "\n");
+        fclose(f);
+    }
+    std::string cmd = "text2pcap -q -u 6454,6454 " + hex + " " + pcap + " && timeout 60 tshark -r " + pcap +
+                      " -T fields -E separator=, -e artnet.poll_reply.ip_address -e artnet.poll_reply.port_nr"
+                      " -e artnet.poll_reply.short_name -e artnet.poll_reply.long_name -e artnet.poll_reply.num_ports"
+                      " -e artnet.poll_reply.port_types_1 -e artnet.poll_reply.port_types_4 > " + out + " 2>/dev/null";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    std::ifstream in(out);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "192.168.5.6,6454,bridge-test,bridge-test,4,0xc0,0xc0");
+    remove(hex.c_str());
+    remove(pcap.c_str());
+    remove(out.c_str());
 }
 
 TEST_F(BridgeSocketFixture, UnconfiguredInputWarnsOncePerSender) {
