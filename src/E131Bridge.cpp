@@ -95,6 +95,9 @@ void E131Bridge::InputUniversesPrint() const {
 }
 
 bool E131Bridge::Initialize() {
+    // A second call starts over instead of leaking the first call's sockets.
+    CloseSocket(m_e131Sock);
+    CloseSocket(m_ddpSock);
     InputUniversesPrint();
     bool needArtNet = false;
     if (!m_options.disableFakeBridges || m_loaded) {
