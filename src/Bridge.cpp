@@ -6,18 +6,27 @@
 #include <cstdlib>
 
 #include "E131Bridge.h"
+#include "Sequence.h"
+#include "channeloutput/ChannelOutput.h"
+#include "channeloutput/ChannelOutputThread.h"
 #include "kivversion.h"
 #include "log.h"
 #include "settings.h"
 
+static_assert(BRIDGE_CHANNEL_SPACE == KIV_MAX_CHANNELS, "the bridge must know the engine's channel count");
+
 namespace {
-// Forwards to whatever sink the daemon set; the bridge object outlives any of them.
+// Hands data to the global sequence engine, or to a sink set in its place; the bridge
+// object outlives any of them.
 class ForwardingSink : public BridgeDataSink {
 public:
     void SetBridgeData(const uint8_t* data, int startChannel, int length, uint64_t expiresMs) override {
         BridgeDataSink* s = target.load(std::memory_order_acquire);
         if (s) {
             s->SetBridgeData(data, startChannel, length, expiresMs);
+        } else if (sequence) {
+            // The engine copies under its lock and never writes through the pointer.
+            sequence->SetBridgeData(const_cast<unsigned char*>(data), startChannel, length, expiresMs);
         }
     }
     std::atomic<BridgeDataSink*> target{nullptr};
@@ -60,6 +69,8 @@ bool Bridge_Initialize(std::map<int, std::function<bool(int)>>& callbacks) {
     for (auto& [fd, handler] : bridge.GetBridgeFDs()) {
         callbacks[fd] = handler;
     }
+    // Bridged data is output without any playback.
+    StartChannelOutputThread();
     return loaded;
 }
 

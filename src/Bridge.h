@@ -17,12 +17,12 @@ class E131Bridge;
 
 // Reads the input universes file and the settings, opens the sockets and adds their
 // handlers to the main loop's map (descriptor -> handler; true asks for an output frame at
-// once). A socket that cannot be opened or bound ends the process with status 1.
-// Returns whether input universes were loaded.
+// once), then starts the channel output thread. A socket that cannot be opened or bound
+// ends the process with status 1. Returns whether input universes were loaded.
 bool Bridge_Initialize(std::map<int, std::function<bool(int)>>& callbacks);
 void Bridge_Shutdown();
 
-// Where bridged data goes. Until a sink is set, data is counted but not handed on.
+// Where bridged data goes instead of the global sequence engine (nullptr: the engine again).
 void Bridge_SetDataSink(BridgeDataSink* sink);
 
 // Handlers for other subsystems' Art-Net opcodes (the whole datagram, its length, the

@@ -10,6 +10,6 @@ public:
 
     // `length` bytes for the 0-based channels [startChannel, startChannel + length), always
     // inside the channel-data buffer; the range is merged into the output until `expiresMs`
-    // (milliseconds on the bridge's clock). An expiry in the past ends the range at the next merge.
+    // (milliseconds on the bridge's clock, the monotonic one in the daemon). An expiry in the past ends the range at the next merge.
     virtual void SetBridgeData(const uint8_t* data, int startChannel, int length, uint64_t expiresMs) = 0;
 };

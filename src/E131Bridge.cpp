@@ -9,8 +9,8 @@
 #include <cstring>
 #include <set>
 
+#include "MonotonicClock.h"
 #include "WarningHolder.h"
-#include "common.h"
 #include "log.h"
 
 namespace {
@@ -48,7 +48,7 @@ void E131Bridge::SetOptions(BridgeOptions options) {
 E131Bridge::~E131Bridge() { Shutdown(); }
 
 uint64_t E131Bridge::Now() const {
-    return m_options.clockMs ? m_options.clockMs() : (uint64_t)GetTimeMS();
+    return m_options.clockMs ? m_options.clockMs() : (uint64_t)GetMonotonicTimeMS();
 }
 
 bool E131Bridge::LoadInputUniversesFromFile(const std::string& path) {

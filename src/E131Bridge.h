@@ -36,7 +36,8 @@ struct BridgeOptions {
     std::string version;             // major.minor for ArtPollReply
     sockaddr_in artPollReplyTo{};    // 255.255.255.255:6454 when the port is 0
     std::function<std::vector<NetInterface>()> listInterfaces = ListIPv4Interfaces;
-    std::function<uint64_t()> clockMs; // milliseconds; GetTimeMS() when empty
+    // Milliseconds for expiries and packet ages; the engine's monotonic clock when empty.
+    std::function<uint64_t()> clockMs;
 };
 
 // The network input bridge: E1.31, Art-Net and DDP receive sockets, the universe table and

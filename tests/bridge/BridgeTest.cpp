@@ -9,6 +9,10 @@
 #include "BridgePackets.h"
 #include "BridgeTestSupport.h"
 #include "E131Bridge.h"
+#include "MonotonicClock.h"
+#include "Sequence.h"
+#include "channeloutput/ChannelOutputThread.h"
+#include "settings.h"
 
 namespace {
 
@@ -27,7 +31,7 @@ TEST(Bridge, ReadsTheMediaDirectoryFileAndHandsDataToTheSink) {
     EXPECT_EQ(bridge.InputUniverses()[1].startAddress, 613);
     EXPECT_EQ(bridge.ExpireOffset(), 500);
 
-    // Without a sink the data is counted only.
+    // Without a sink and without an engine the data is counted only.
     Bytes p = MakeE131Data(11, 1, Ramp(512));
     bridge.StoreE131Data(p.data(), p.size(), 1000);
     ChannelBufferSink sink;
@@ -52,6 +56,38 @@ TEST(Bridge, ReadsTheMediaDirectoryFileAndHandsDataToTheSink) {
     EXPECT_TRUE(Bridge_Instance().InputUniverses().empty());
     unsetenv("KIV_MEDIA_DIR");
     std::filesystem::remove_all(media);
+}
+
+// Into the real engine: E1.31 data lands in the channel data on the next frame, and a
+// stream-terminated packet takes it away on the frame after.
+TEST(Bridge, DataReachesTheEngineAndTerminationEndsIt) {
+    bool held = HoldChannelOutputThread(true); // frames are driven by hand
+    SetSetting("bridgeDataPriority", "Prioritize Bridge");
+    sequence = new Sequence();
+    InputUniverseConfig cfg;
+    cfg.loaded = true;
+    cfg.universes = {Universe(1, 11, 512, UNIVERSE_TYPE_E131_UNICAST)};
+    E131Bridge& bridge = Bridge_Instance();
+    bridge.SetInputUniverses(cfg);
+
+    Bytes p = MakeE131Data(1, 1, Ramp(512, 1));
+    bridge.StoreE131Data(p.data(), p.size(), (uint64_t)GetMonotonicTimeMS());
+    EXPECT_TRUE(sequence->hasBridgeData());
+    sequence->ProcessSequenceData(0);
+    EXPECT_EQ(sequence->seqData[9], 0);
+    EXPECT_EQ(sequence->seqData[10], 1);
+    EXPECT_EQ(sequence->seqData[10 + 511], (uint8_t)(1 + 511));
+    EXPECT_EQ(sequence->seqData[10 + 512], 0);
+
+    p = MakeE131Data(1, 2, Ramp(512, 1), E131_OPTION_TERMINATED);
+    EXPECT_TRUE(bridge.StoreE131Data(p.data(), p.size(), (uint64_t)GetMonotonicTimeMS()));
+    sequence->ProcessSequenceData(0);
+    EXPECT_FALSE(sequence->hasBridgeData());
+
+    delete sequence;
+    sequence = nullptr;
+    bridge.SetInputUniverses({});
+    HoldChannelOutputThread(held);
 }
 
 } // namespace
