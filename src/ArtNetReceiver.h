@@ -6,10 +6,12 @@
 #include <map>
 #include <string>
 
+#include "channeloutput/UDPProtocols.h"
+
 // Decoding of received Art-Net 4 datagrams, the opcode handler table and ArtPollReply building.
 // Pure code over bytes: sockets and channel data live in the bridge.
 
-constexpr int ARTNET_PORT = 6454;
+constexpr int ARTNET_PORT = udpproto::ARTNET_PORT;
 constexpr size_t ARTNET_HEADER_SIZE = 12;      // "Art-Net\0", opcode (LE), protocol version
 constexpr size_t ARTNET_OPCODE_OFFSET = 8;
 constexpr size_t ARTNET_VERSION_OFFSET = 11;   // low byte of the protocol version

@@ -3,9 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "channeloutput/UDPProtocols.h"
+
 // Decoding of received DDP datagrams. Pure code over bytes.
 
-constexpr int DDP_PORT = 4048;
+constexpr int DDP_PORT = udpproto::DDP_PORT;
 constexpr size_t DDP_FLAGS_OFFSET = 0;
 constexpr size_t DDP_SEQUENCE_OFFSET = 1;
 constexpr size_t DDP_ID_OFFSET = 3;

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "channeloutput/UDPProtocols.h"
+
 // Decoding of received E1.31 (sACN) datagrams, ANSI E1.31-2018 layout.
 // Pure code over the datagram's bytes: nothing here touches sockets or channel data.
 
-constexpr int E131_PORT = 5568;
+constexpr int E131_PORT = udpproto::E131_PORT;
 constexpr size_t E131_ROOT_VECTOR_OFFSET = 18;    // 4 bytes, 4 data / 8 extended
 constexpr size_t E131_FRAMING_LENGTH_OFFSET = 38; // flags and length of the framing layer
 constexpr size_t E131_FRAMING_VECTOR_OFFSET = 40;
