@@ -399,7 +399,10 @@ Scheduler::StopRequest Scheduler::CheckScheduledItems(bool restarted) {
             std::string name = firstArg(*item);
             bool repeat = item->entry ? item->entry->repeat : false;
             int stopType = item->entry ? item->entry->stopType : 0;
-            if (scheduled && m_player->GetScheduledStartTime() == item->startTime && running == name) {
+            // Not while it winds down: a pre-empted playlist stays armed to resume later.
+            bool windingDown = status == 2 || status == 3 || status == 4;
+            if (scheduled && !windingDown && m_player->GetScheduledStartTime() == item->startTime &&
+                running == name) {
                 SetItemRan(item, true);
                 continue;
             }
