@@ -306,15 +306,28 @@ void Scheduler::runChecks(bool restarted, bool reload) {
         }
         stop = CheckScheduledItems(restarted);
     }
-    if (stop.kind == StopRequest::NONE) {
-        return;
+    if (stop.kind != StopRequest::NONE) {
+        issueStop(stop);
+        // A player that stops at once lets the winner start in this same second; one that
+        // winds down slowly gets it on the first check after it is idle.
+        if (m_player->GetStatus() == 0) {
+            std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
+            CheckScheduledItems(restarted);
+        }
     }
-    issueStop(stop);
-    // A player that stops at once lets the winner start in this same second; one that
-    // winds down slowly gets it on the first check after it is idle.
-    if (m_player->GetStatus() == 0) {
+    firePendingPresets();
+}
+
+void Scheduler::firePendingPresets() {
+    std::vector<std::pair<std::string, std::string>> presets;
+    {
         std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
-        CheckScheduledItems(restarted);
+        presets.swap(m_pendingPresets);
+    }
+    // Outside the lock: preset commands run on this thread and may take their time.
+    for (const auto& [name, playlist] : presets) {
+        std::map<std::string, std::string> keywords{{"PLAYLIST_NAME", playlist}};
+        m_actions->TriggerPreset(name, keywords);
     }
 }
 
@@ -486,8 +499,7 @@ void Scheduler::countdown(time_t now) {
         if (item->command == kStartPlaylist && !item->ran && d < 1000) {
             char name[40];
             snprintf(name, sizeof(name), "PLAYLIST_START_TMINUS_%03d", (int)d);
-            std::map<std::string, std::string> keywords{{"PLAYLIST_NAME", firstArg(*item)}};
-            m_actions->TriggerPreset(name, keywords);
+            m_pendingPresets.emplace_back(name, firstArg(*item));
         }
     }
 }

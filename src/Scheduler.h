@@ -95,14 +95,15 @@ private:
     void runChecks(bool restarted, bool reload);
     void issueStop(const StopRequest& stop);
     void countdown(time_t now);
+    void firePendingPresets();
     void SetItemRan(ScheduledItem* item, bool ran);
     bool findRanItem(const ScheduledItem& item, bool& ran);
     void DumpScheduledItem(const ScheduledItem& item);
     std::string timeText(time_t when);
     SchedulePlace place();
 
-    SchedulerPlayer* m_player;
-    SchedulerActions* m_actions;
+    SchedulerPlayer* m_player = nullptr;
+    SchedulerActions* m_actions = nullptr;
     Clock m_clock;
     std::unique_ptr<SchedulerPlayer> m_ownedPlayer;
     std::unique_ptr<SchedulerActions> m_ownedActions;
@@ -126,6 +127,8 @@ private:
     // The second and distance last announced, so that a second check in the same
     // second does not fire the countdown preset twice.
     time_t m_lastCountdownAt = 0;
+    // Countdown presets (name, playlist) decided under the lock, triggered after it.
+    std::vector<std::pair<std::string, std::string>> m_pendingPresets;
 };
 
 extern Scheduler* scheduler;
