@@ -146,6 +146,41 @@ TEST_F(SchedulerTest, StartsWithinASecondWithTheScheduledEnd) {
     EXPECT_EQ(h.player.calls, (std::vector<std::string>{"start Evening", "stop-graceful 0"}));
 }
 
+// The date changes (and with it the week, or the year) while a show runs: the reload at
+// midnight keeps the record of what ran, so the show carries on without a restart.
+TEST_F(SchedulerTest, ShowsRunThroughMidnightWithoutARestart) {
+    ScopedTZ tz("Europe/Berlin");
+    struct Case {
+        const char* what;
+        const char* schedule;
+        const char* start;
+        const char* afterMidnight;
+        const char* afterEnd;
+    } cases[] = {
+        {"Saturday into Sunday, a new week",
+         R"({"playlist": "Late", "dayIndex": 6, "startTime": "22:00:00", "endTime": "02:00:00"})",
+         "2026-12-12 21:59:58", "2026-12-13 00:00:05", "2026-12-13 02:00:05"},
+        {"New Year's Eve into a new year",
+         R"({"playlist": "Late", "startTime": "22:00:00", "endTime": "01:00:00",
+             "startDate": "0000-12-31", "endDate": "0000-12-31"})",
+         "2026-12-31 21:59:58", "2027-01-01 00:00:05", "2027-01-01 01:00:05"},
+        {"across the autumn change",
+         R"({"playlist": "Late", "dayIndex": 6, "startTime": "23:00:00", "endTime": "04:00:00"})",
+         "2026-10-24 22:59:58", "2026-10-25 00:00:05", "2026-10-25 04:00:05"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SchedulerHarness h;
+        h.WriteSchedule(std::string("[") + c.schedule + "]");
+        h.Start(At(c.start));
+        h.RunUntil(At(c.afterMidnight));
+        EXPECT_EQ(h.Playing(), "Late");
+        h.RunUntil(At(c.afterEnd));
+        EXPECT_EQ(h.Playing(), "");
+        EXPECT_EQ(h.player.calls, (std::vector<std::string>{"start Late", "stop-graceful 0"}));
+    }
+}
+
 // Two overlapping entries: the earlier one pre-empts, the other resumes afterwards, and
 // the loser is never started again while the player winds down.
 TEST_F(SchedulerTest, PreemptionAndResumption) {
@@ -463,6 +498,10 @@ TEST_F(SchedulerTest, ForcedCheckRestartsTheScheduledPlaylist) {
     int repeat = -1;
     EXPECT_EQ(h.scheduler->GetPlaylistThatShouldBePlaying(repeat), "Evening");
     EXPECT_EQ(repeat, 0);
+    // A reload the same day remembers that it ran.
+    h.scheduler->ReloadScheduleFile();
+    h.RunUntil(At("2026-12-11 19:30:10"));
+    EXPECT_EQ(h.Playing(), "");
     h.scheduler->CheckIfShouldBePlayingNow(1, -1);
     EXPECT_EQ(h.Playing(), "Evening");
     EXPECT_EQ(h.player.schedEnd, At("2026-12-11 23:00:00"));
