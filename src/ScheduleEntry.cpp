@@ -205,7 +205,7 @@ bool ScheduleEntry::LoadFromJson(const Json::Value& v, std::string& error) {
         error = "names both a playlist and a command";
         return false;
     }
-    if (GetDayTextFromDayIndex(e.dayIndex) == "Error") {
+    if (GetDayTextFromDayIndex(e.dayIndex) == "Error" || (!IsOddEven(e.dayIndex) && GetWeekdayMask(e.dayIndex) == 0)) {
         error = "\"dayIndex\" " + std::to_string(e.dayIndex) + " selects no days";
         return false;
     }

@@ -122,6 +122,7 @@ TEST(ScheduleEntryTest, MalformedEntriesAreRefusedWithAReason) {
         {R"({"playlist": "A", "startTime": "10:00:00"})", "endTime"},
         {R"({"playlist": "A", "startTime": "10:00:00", "endTime": "11:00:00", "dayIndex": 99})", "dayIndex"},
         {R"({"playlist": "A", "startTime": "10:00:00", "endTime": "11:00:00", "dayIndex": "x"})", "dayIndex"},
+        {R"({"playlist": "A", "startTime": "10:00:00", "endTime": "11:00:00", "dayIndex": 65536})", "no days"},
         {R"({"playlist": "A", "startTime": "10:00:00", "endTime": "11:00:00", "stopType": 3})", "stopType"},
         {R"({"playlist": "A", "startTime": "10:00:00", "endTime": "11:00:00", "enabled": 2})", "enabled"},
         {R"({"playlist": 5, "startTime": "10:00:00", "endTime": "11:00:00"})", "playlist"},
