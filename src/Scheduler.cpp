@@ -674,7 +674,7 @@ static bool parseSeconds(const std::string& text, int& out) {
     return true;
 }
 
-SchedulerCommandResult Scheduler::ExtendSchedule(const std::vector<std::string>& args) {
+SchedulerCommandResult Scheduler::RunExtendSchedule(const std::vector<std::string>& args) {
     if (args.empty()) {
         return {true, "Command needs at least 1 argument, found " + std::to_string(args.size())};
     }
@@ -691,7 +691,7 @@ SchedulerCommandResult Scheduler::ExtendSchedule(const std::vector<std::string>&
     return {false, "Schedule Updated"};
 }
 
-SchedulerCommandResult Scheduler::StartNextScheduledItemCommand() {
+SchedulerCommandResult Scheduler::RunStartNextScheduledItem() {
     if (StartNextScheduledItemNow()) {
         return {false, "Next scheduled item started"};
     }

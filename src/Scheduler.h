@@ -75,8 +75,8 @@ public:
     void DumpScheduledItems();
 
     // The two commands' work, registered with the registry by the daemon's constructor.
-    SchedulerCommandResult ExtendSchedule(const std::vector<std::string>& args);
-    SchedulerCommandResult StartNextScheduledItemCommand();
+    SchedulerCommandResult RunExtendSchedule(const std::vector<std::string>& args);
+    SchedulerCommandResult RunStartNextScheduledItem();
 
     static std::string GetDayTextFromDayIndex(int dayIndex) { return ScheduleEntry::GetDayTextFromDayIndex(dayIndex); }
 

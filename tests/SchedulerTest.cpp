@@ -328,22 +328,22 @@ TEST_F(SchedulerTest, ExtendSchedule) {
     SchedulerHarness h;
     h.WriteSchedule(std::string("[") + kEvening + "]");
     h.Start(At("2026-12-11 12:00:00"));
-    auto r = h.scheduler->ExtendSchedule({});
+    auto r = h.scheduler->RunExtendSchedule({});
     EXPECT_TRUE(r.error);
     EXPECT_EQ(r.text, "Command needs at least 1 argument, found 0");
-    r = h.scheduler->ExtendSchedule({"600"});
+    r = h.scheduler->RunExtendSchedule({"600"});
     EXPECT_TRUE(r.error); // nothing scheduled is playing
     EXPECT_EQ(r.text, "Error extending Schedule");
-    EXPECT_TRUE(h.scheduler->ExtendSchedule({"6oo"}).error);
+    EXPECT_TRUE(h.scheduler->RunExtendSchedule({"6oo"}).error);
 
     h.RunUntil(At("2026-12-11 19:00:00"));
-    r = h.scheduler->ExtendSchedule({"600", "0"});
+    r = h.scheduler->RunExtendSchedule({"600", "0"});
     EXPECT_FALSE(r.error);
     EXPECT_EQ(r.text, "Schedule Updated");
     EXPECT_EQ(h.player.actualEnd, At("2026-12-11 23:10:00"));
     EXPECT_EQ(h.scheduler->GetSchedule()["items"][0]["endTime"].asInt64(), (Json::Int64)At("2026-12-11 23:10:00"));
     // With a limit the expansion carries the extension for items starting within it.
-    r = h.scheduler->ExtendSchedule({"600", "90000"});
+    r = h.scheduler->RunExtendSchedule({"600", "90000"});
     EXPECT_FALSE(r.error);
     h.RunUntil(At("2026-12-11 19:00:02"));
     bool sawTomorrow = false;
@@ -367,7 +367,7 @@ TEST_F(SchedulerTest, StartNextScheduledItem) {
     SchedulerHarness h;
     h.WriteSchedule(std::string("[") + kEvening + "]");
     h.Start(At("2026-12-11 12:00:00"));
-    auto r = h.scheduler->StartNextScheduledItemCommand();
+    auto r = h.scheduler->RunStartNextScheduledItem();
     EXPECT_FALSE(r.error);
     EXPECT_EQ(r.text, "Next scheduled item started");
     EXPECT_EQ(h.Playing(), "Evening");
@@ -379,7 +379,7 @@ TEST_F(SchedulerTest, StartNextScheduledItem) {
     SchedulerHarness empty;
     empty.WriteSchedule("[]");
     empty.Start(At("2026-12-11 12:00:00"));
-    r = empty.scheduler->StartNextScheduledItemCommand();
+    r = empty.scheduler->RunStartNextScheduledItem();
     EXPECT_TRUE(r.error);
     EXPECT_EQ(r.text, "Unable to start next scheduled item");
 }
