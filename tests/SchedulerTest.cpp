@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
 
 #include "SchedulerTestSupport.h"
 #include "WarningHolder.h"
@@ -248,6 +253,41 @@ TEST_F(SchedulerTest, SlowStopLetsTheWinnerStartWhenIdle) {
         h.RunUntil(At("2026-12-11 19:00:01"));
         EXPECT_EQ(h.Playing(), "Evening");
     }
+}
+
+// While the player takes its time inside a stop, the schedule stays answerable: the
+// stop is issued with the schedule lock released.
+TEST_F(SchedulerTest, QueriesAnswerWhileThePlayerStops) {
+    ScopedTZ tz("Europe/Berlin");
+    SchedulerHarness h;
+    h.WriteSchedule(R"([{"playlist": "Show", "startTime": "18:00:00", "endTime": "19:00:00"}])");
+    h.Start(At("2026-12-11 17:59:58"));
+    h.player.StartManual("Manual");
+    std::mutex m;
+    std::condition_variable cv;
+    bool inStop = false, release = false;
+    h.player.onStopNow = [&] {
+        std::unique_lock<std::mutex> lk(m);
+        inStop = true;
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(10), [&] { return release; });
+    };
+    std::thread loop([&] { h.RunUntil(At("2026-12-11 18:00:00")); });
+    {
+        std::unique_lock<std::mutex> lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(10), [&] { return inStop; }));
+    }
+    auto query = std::async(std::launch::async, [&] { return h.scheduler->GetSchedule()["entries"].size(); });
+    bool answered = query.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    {
+        std::lock_guard<std::mutex> lk(m);
+        release = true;
+    }
+    cv.notify_all();
+    loop.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(query.get(), 1u);
+    EXPECT_EQ(h.Playing(), "Show");
 }
 
 // A reload that renumbers the entries while a pre-empted playlist waits: the one that

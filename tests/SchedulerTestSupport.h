@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,7 +56,7 @@ inline time_t At(const std::string& text) {
 // called); a graceful stop ends `gracefulSeconds` later, driven by the loop below.
 class FakePlayer : public SchedulerPlayer {
 public:
-    int status = 0;
+    std::atomic<int> status{0}; // read by a second thread in the lock test
     bool scheduled = false;
     std::string name;
     int repeat = 0, entry = -1, priority = 0, stopMethod = 0;
@@ -64,6 +66,7 @@ public:
     time_t stopRequestedAt = 0;
     const time_t* now = nullptr;
     std::vector<std::string> calls;
+    std::function<void()> onStopNow; // runs inside StopNow, e.g. to hold it up
 
     int GetStatus() override { return status; }
     bool WasScheduled() override { return status != 0 && scheduled; }
@@ -109,6 +112,9 @@ public:
     }
     void StopNow(int force) override {
         calls.push_back("stop-now " + std::to_string(force));
+        if (onStopNow) {
+            onStopNow();
+        }
         if (status == 0 || (!force && !scheduled)) {
             return;
         }
