@@ -52,6 +52,7 @@ public:
                            const SchedulePlace& place);
 
     bool IsPlaylist() const { return !playlist.empty(); }
+    bool UsesSunTimes() const { return m_startKind != FIXED || (!endTimeStr.empty() && m_endKind != FIXED); }
     // Whether the selection holds that date (weekday masks, odd and even days).
     bool DaySelected(const CivilDate& date) const;
 

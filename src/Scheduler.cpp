@@ -208,6 +208,11 @@ void Scheduler::AddScheduledItems(ScheduleEntry* entry, int index) {
     int todayOffset = Weekday(today);
     CivilDate sunday = AddDays(today, -todayOffset);
     SchedulePlace where = place();
+    if (!where.valid && entry->UsesSunTimes()) {
+        std::string w = "Schedule entries with sun times need the settings Latitude and Longitude";
+        WarningHolder::AddWarning(w);
+        m_entryWarnings.insert(w);
+    }
     entry->startEndTimes.clear();
     auto push = [&](int offset) { entry->pushStartEndTimes(sunday, offset, m_timeDelta, m_timeDeltaThreshold, where); };
 

@@ -458,6 +458,24 @@ TEST_F(SchedulerTest, MalformedAndMissingEntriesAreSkippedWithWarnings) {
     EXPECT_TRUE(HasWarning("could not be read"));
 }
 
+TEST_F(SchedulerTest, SunTimesFollowTheLocationSettings) {
+    ScopedTZ tz("America/New_York");
+    SchedulerHarness h;
+    h.WriteSchedule(R"([{"playlist": "Lights", "startTime": "SunSet", "startTimeOffset": 30,
+                         "endTime": "23:00:00"}])");
+    h.Start(At("2026-12-21 16:00:00")); // no place yet: the operator is told why nothing is due
+    EXPECT_TRUE(HasWarning("need the settings Latitude and Longitude"));
+    EXPECT_EQ(h.scheduler->GetNextPlaylistName(), "No playlist scheduled.");
+    SetSetting("Latitude", "40.7128");
+    SetSetting("Longitude", "-74.006");
+    h.scheduler->ReloadScheduleFile();
+    h.RunUntil(At("2026-12-21 16:00:01"));
+    EXPECT_FALSE(HasWarning("Latitude"));
+    h.RunUntil(At("2026-12-21 17:05:00")); // sunset 16:32, plus half an hour
+    EXPECT_EQ(h.Playing(), "Lights");
+    EXPECT_NEAR((double)h.player.schedStart, (double)At("2026-12-21 17:02:00"), 180.0);
+}
+
 TEST_F(SchedulerTest, InfoAndScheduleJson) {
     ScopedTZ tz("Europe/Berlin");
     SchedulerHarness h;
