@@ -624,37 +624,38 @@ std::string Scheduler::GetPlaylistThatShouldBePlaying(int& repeat) {
 }
 
 bool Scheduler::StartNextScheduledItemNow() {
+    // Called from HTTP threads: the player is stopped and started with the schedule lock
+    // released (see PlayerSnapshot), the item marked ran under it first so that the tick
+    // does not start it as well.
     ScheduledItem next;
-    if (!GetNextScheduledPlaylist(next)) {
-        return false;
+    bool repeat = false;
+    int stopType = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
+        ScheduledItem* live = nullptr;
+        for (auto& [start, items] : m_scheduledItems) {
+            for (auto& item : items) {
+                if (!live && item->command == kStartPlaylist && !item->ran) {
+                    live = item.get();
+                }
+            }
+        }
+        if (!live) {
+            return false;
+        }
+        next = *live; // without the entry, which a reload may delete
+        repeat = live->entry && live->entry->repeat;
+        stopType = live->entry ? live->entry->stopType : 0;
+        SetItemRan(live, true);
+        LogDebug(kivlog::Schedule, "Force-Starting next scheduled playlist now:\n");
+        DumpScheduledItem(*live);
     }
     if (m_player->GetStatus() != 0) {
-        // Outside the lock: the player may take its time to wind down.
         LogDebug(kivlog::Schedule, "Force-Stopping running playlist\n");
         m_player->StopNow(1);
     }
-    std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
-    ScheduledItem* live = nullptr;
-    auto it = m_scheduledItems.find(next.startTime);
-    if (it != m_scheduledItems.end()) {
-        for (auto& item : it->second) {
-            if (item->entryIndex == next.entryIndex && sameRun(*item, next)) {
-                live = item.get();
-            }
-        }
-    }
-    if (!live) {
-        return false; // the schedule was reloaded meanwhile
-    }
-    LogDebug(kivlog::Schedule, "Force-Starting next scheduled playlist now:\n");
-    DumpScheduledItem(*live);
-    const ScheduleEntry* e = live->entry;
-    int ok = m_player->StartScheduledPlaylist(firstArg(*live), 0, e && e->repeat ? 1 : 0, live->entryIndex,
-                                              live->entryIndex, m_clock(), live->endTime, e ? e->stopType : 0);
-    if (ok) {
-        SetItemRan(live, true);
-    }
-    return ok != 0;
+    return m_player->StartScheduledPlaylist(firstArg(next), 0, repeat ? 1 : 0, next.entryIndex, next.entryIndex,
+                                            m_clock(), next.endTime, stopType) != 0;
 }
 
 void Scheduler::SetTimeDelta(int seconds, int window) {
@@ -703,7 +704,37 @@ SchedulerCommandResult Scheduler::RunStartNextScheduledItem() {
     return {true, "Unable to start next scheduled item"};
 }
 
+// The player's state read in one go, before the schedule lock is taken: a thread that
+// holds the player's lock may be waiting for the schedule's (a preset command run while
+// a sequence starts), so query paths never wait for the player while holding it.
+struct PlayerSnapshot {
+    int status = 0;
+    bool scheduled = false;
+    std::string name;
+    int priority = 0, entry = -1, stopMethod = 0;
+    time_t scheduledStart = 0, actualStart = 0, scheduledEnd = 0, actualEnd = 0;
+};
+
+static PlayerSnapshot snapshotOf(SchedulerPlayer* player) {
+    PlayerSnapshot p;
+    p.status = player->GetStatus();
+    if (p.status == 0) {
+        return p;
+    }
+    p.scheduled = player->WasScheduled();
+    p.name = player->GetPlaylistName();
+    p.priority = player->GetPriority();
+    p.entry = player->GetScheduleEntry();
+    p.stopMethod = player->GetStopMethod();
+    p.scheduledStart = player->GetScheduledStartTime();
+    p.actualStart = player->GetActualStartTime();
+    p.scheduledEnd = player->GetScheduledEndTime();
+    p.actualEnd = player->GetActualEndTime();
+    return p;
+}
+
 Json::Value Scheduler::GetSchedule() {
+    PlayerSnapshot player = snapshotOf(m_player);
     std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
     Json::Value result;
     result["enabled"] = m_schedulerDisabled ? 0 : 1;
@@ -718,16 +749,16 @@ Json::Value Scheduler::GetSchedule() {
     result["entries"] = entries;
 
     Json::Value items(Json::arrayValue);
-    if (m_player->GetStatus() != 0 && m_player->WasScheduled()) {
+    if (player.status != 0 && player.scheduled) {
         Json::Value cur;
-        cur["priority"] = m_player->GetPriority();
-        cur["id"] = m_player->GetScheduleEntry();
-        cur["startTime"] = (Json::Int64)m_player->GetScheduledStartTime();
-        cur["startTimeStr"] = timeText(m_player->GetScheduledStartTime());
-        cur["endTime"] = (Json::Int64)m_player->GetActualEndTime();
-        cur["endTimeStr"] = timeText(m_player->GetActualEndTime());
+        cur["priority"] = player.priority;
+        cur["id"] = player.entry;
+        cur["startTime"] = (Json::Int64)player.scheduledStart;
+        cur["startTimeStr"] = timeText(player.scheduledStart);
+        cur["endTime"] = (Json::Int64)player.actualEnd;
+        cur["endTimeStr"] = timeText(player.actualEnd);
         cur["command"] = kStartPlaylist;
-        cur["args"].append(m_player->GetPlaylistName());
+        cur["args"].append(player.name);
         items.append(cur);
     }
     for (const auto& [start, list] : m_scheduledItems) {
@@ -754,6 +785,7 @@ Json::Value Scheduler::GetSchedule() {
 }
 
 Json::Value Scheduler::GetInfo() {
+    PlayerSnapshot player = snapshotOf(m_player);
     std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
     Json::Value info;
     Json::Value next;
@@ -762,13 +794,13 @@ Json::Value Scheduler::GetInfo() {
     next["scheduledStartTimeStr"] = GetNextPlaylistStartStr();
     info["nextPlaylist"] = next;
     info["enabled"] = m_schedulerDisabled ? 0 : 1;
-    int status = m_player->GetStatus();
+    int status = player.status;
     if (status != 1 && status != 2 && status != 3) {
         info["status"] = "idle";
         return info;
     }
-    info["currentPlaylist"]["playlistName"] = m_player->GetPlaylistName();
-    if (!m_player->WasScheduled()) {
+    info["currentPlaylist"]["playlistName"] = player.name;
+    if (!player.scheduled) {
         info["status"] = "manual";
         return info;
     }
@@ -778,12 +810,12 @@ Json::Value Scheduler::GetInfo() {
         info["currentPlaylist"][std::string(key) + "Str"] = timeText(when);
     };
     put("currentTime", now);
-    put("scheduledStartTime", m_player->GetScheduledStartTime());
-    put("actualStartTime", m_player->GetActualStartTime());
-    put("scheduledEndTime", m_player->GetScheduledEndTime());
-    put("actualEndTime", m_player->GetActualEndTime());
-    info["currentPlaylist"]["secondsRemaining"] = (Json::Int64)(m_player->GetActualEndTime() - now);
-    int stopType = m_player->GetStopMethod();
+    put("scheduledStartTime", player.scheduledStart);
+    put("actualStartTime", player.actualStart);
+    put("scheduledEndTime", player.scheduledEnd);
+    put("actualEndTime", player.actualEnd);
+    info["currentPlaylist"]["secondsRemaining"] = (Json::Int64)(player.actualEnd - now);
+    int stopType = player.stopMethod;
     info["currentPlaylist"]["stopType"] = stopType;
     info["currentPlaylist"]["stopTypeStr"] = stopType == 2 ? "Graceful Loop" : stopType == 1 ? "Hard" : "Graceful";
     info["status"] = "playing";
