@@ -302,25 +302,58 @@ void Scheduler::ScheduleProc() {
     runChecks(false, true);
 }
 
+Scheduler::PlayerState Scheduler::readPlayer() {
+    PlayerState p;
+    p.status = m_player->GetStatus();
+    if (p.status == 0) {
+        return p;
+    }
+    p.scheduled = m_player->WasScheduled();
+    p.name = m_player->GetPlaylistName();
+    p.repeat = m_player->GetRepeat() != 0;
+    p.priority = m_player->GetPriority();
+    p.entry = m_player->GetScheduleEntry();
+    p.stopMethod = m_player->GetStopMethod();
+    p.scheduledStart = m_player->GetScheduledStartTime();
+    p.actualStart = m_player->GetActualStartTime();
+    p.scheduledEnd = m_player->GetScheduledEndTime();
+    p.actualEnd = m_player->GetActualEndTime();
+    return p;
+}
+
 void Scheduler::runChecks(bool restarted, bool reload) {
-    StopRequest stop;
+    Actions actions;
     {
+        PlayerState player = readPlayer();
         std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
         if (reload && m_loadSchedule) {
             LoadScheduleFromFile();
         }
-        stop = CheckScheduledItems(restarted);
+        actions = CheckScheduledItems(restarted, player);
     }
-    if (stop.kind != StopRequest::NONE) {
-        issueStop(stop);
+    runActions(actions);
+    if (actions.stop.kind != StopRequest::NONE && m_player->GetStatus() == 0) {
         // A player that stops at once lets the winner start in this same second; one that
         // winds down slowly gets it on the first check after it is idle.
-        if (m_player->GetStatus() == 0) {
+        PlayerState player = readPlayer();
+        {
             std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
-            CheckScheduledItems(restarted);
+            actions = CheckScheduledItems(restarted, player);
         }
+        runActions(actions);
     }
     firePendingPresets();
+}
+
+void Scheduler::runActions(const Actions& actions) {
+    issueStop(actions.stop);
+    if (actions.start) {
+        const StartRequest& r = *actions.start;
+        if (!m_player->StartScheduledPlaylist(r.name, r.position, r.repeat ? 1 : 0, r.entryIndex, r.entryIndex,
+                                              r.startTime, r.endTime, r.stopType)) {
+            LogErr(kivlog::Schedule, "Could not start scheduled playlist '%s'\n", r.name.c_str());
+        }
+    }
 }
 
 void Scheduler::firePendingPresets() {
@@ -352,15 +385,16 @@ void Scheduler::issueStop(const StopRequest& stop) {
     }
 }
 
-Scheduler::StopRequest Scheduler::CheckScheduledItems(bool restarted) {
-    StopRequest stop;
+Scheduler::Actions Scheduler::CheckScheduledItems(bool restarted, const PlayerState& player) {
+    Actions actions;
+    StopRequest& stop = actions.stop;
     if (m_schedulerDisabled) {
-        return stop;
+        return actions;
     }
     time_t now = m_clock();
-    int status = m_player->GetStatus();
-    bool scheduled = status != 0 && m_player->WasScheduled();
-    std::string running = status != 0 ? m_player->GetPlaylistName() : "";
+    int status = player.status;
+    bool scheduled = status != 0 && player.scheduled;
+    const std::string& running = player.name;
     auto stopRunning = [&]() {
         StopRequest r;
         if (!scheduled) {
@@ -368,15 +402,15 @@ Scheduler::StopRequest Scheduler::CheckScheduledItems(bool restarted) {
             r.force = 1;
             return r;
         }
-        int method = m_player->GetStopMethod();
+        int method = player.stopMethod;
         r.kind = method == 1 ? StopRequest::NOW : method == 2 ? StopRequest::AFTER_LOOP : StopRequest::GRACEFUL;
-        r.force = m_player->GetActualEndTime() < m_player->GetScheduledEndTime() ? 1 : 0;
+        r.force = player.actualEnd < player.scheduledEnd ? 1 : 0;
         return r;
     };
 
     // A scheduled playlist past its (possibly extended) end is wound down by its stop
     // method, whether or not the player watches the clock itself.
-    if (status == 1 && scheduled && m_player->GetActualEndTime() > 0 && now >= m_player->GetActualEndTime()) {
+    if (status == 1 && scheduled && player.actualEnd > 0 && now >= player.actualEnd) {
         LogDebug(kivlog::Schedule, "Scheduled playlist '%s' reached its end time, stopping\n", running.c_str());
         stop = stopRunning();
     }
@@ -419,25 +453,25 @@ Scheduler::StopRequest Scheduler::CheckScheduledItems(bool restarted) {
             int stopType = item->entry ? item->entry->stopType : 0;
             // Not while it winds down: a pre-empted playlist stays armed to resume later.
             bool windingDown = status == 2 || status == 3 || status == 4;
-            if (scheduled && !windingDown && m_player->GetScheduledStartTime() == item->startTime &&
+            if (scheduled && !windingDown && player.scheduledStart == item->startTime &&
                 running == name) {
                 SetItemRan(item, true);
                 continue;
             }
-            if (status == 1 && scheduled && running == name && (m_player->GetRepeat() != 0) == repeat &&
-                (m_player->GetScheduledEndTime() == item->endTime || m_player->GetActualEndTime() == item->endTime) &&
-                m_player->GetStopMethod() == stopType) {
+            if (status == 1 && scheduled && running == name && player.repeat == repeat &&
+                (player.scheduledEnd == item->endTime || player.actualEnd == item->endTime) &&
+                player.stopMethod == stopType) {
                 SetItemRan(item, true);
                 continue;
             }
             if (status == 1) {
-                if (scheduled && m_player->GetPriority() <= item->priority) {
+                if (scheduled && player.priority <= item->priority) {
                     continue;
                 }
                 if (stop.kind == StopRequest::NONE) {
                     if (scheduled) {
                         // Re-arm the loser so that it resumes when the winner ends within its time.
-                        auto it = m_scheduledItems.find(m_player->GetScheduledStartTime());
+                        auto it = m_scheduledItems.find(player.scheduledStart);
                         if (it != m_scheduledItems.end()) {
                             for (auto& other : it->second) {
                                 if (other->command == kStartPlaylist && firstArg(*other) == running) {
@@ -472,18 +506,22 @@ Scheduler::StopRequest Scheduler::CheckScheduledItems(bool restarted) {
             SetSetting("resumePosition", 0);
         }
         const ScheduleEntry* e = candidate->entry;
-        if (!m_player->StartScheduledPlaylist(name, position, e && e->repeat ? 1 : 0, candidate->entryIndex,
-                                              candidate->entryIndex, candidate->startTime, candidate->endTime,
-                                              e ? e->stopType : 0)) {
-            LogErr(kivlog::Schedule, "Could not start scheduled playlist '%s'\n", name.c_str());
-        }
+        StartRequest r;
+        r.name = name;
+        r.position = position;
+        r.repeat = e && e->repeat;
+        r.entryIndex = candidate->entryIndex;
+        r.startTime = candidate->startTime;
+        r.endTime = candidate->endTime;
+        r.stopType = e ? e->stopType : 0;
+        actions.start = r;
         if (candidate->entryIndex == m_forcedNextPlaylist) {
             m_forcedNextPlaylist = -1;
         }
         SetItemRan(candidate, true);
     }
     countdown(now);
-    return stop;
+    return actions;
 }
 
 void Scheduler::countdown(time_t now) {
@@ -514,13 +552,13 @@ void Scheduler::CheckIfShouldBePlayingNow(int force, int ignoreEntryIndex) {
         return;
     }
     LogDebug(kivlog::Schedule, "CheckIfShouldBePlayingNow(%d, %d)\n", force, ignoreEntryIndex);
-    StopRequest stop;
     bool restarted = getSettingInt("restarted", 0) == 1;
     {
+        PlayerState player = readPlayer();
         std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
         time_t now = m_clock();
-        int status = m_player->GetStatus();
-        std::string running = status != 0 ? m_player->GetPlaylistName() : "";
+        int status = player.status;
+        const std::string& running = player.name;
         bool forcedUsed = false;
         for (auto& [start, items] : m_scheduledItems) {
             if (start > now) {
@@ -704,37 +742,8 @@ SchedulerCommandResult Scheduler::RunStartNextScheduledItem() {
     return {true, "Unable to start next scheduled item"};
 }
 
-// The player's state read in one go, before the schedule lock is taken: a thread that
-// holds the player's lock may be waiting for the schedule's (a preset command run while
-// a sequence starts), so query paths never wait for the player while holding it.
-struct PlayerSnapshot {
-    int status = 0;
-    bool scheduled = false;
-    std::string name;
-    int priority = 0, entry = -1, stopMethod = 0;
-    time_t scheduledStart = 0, actualStart = 0, scheduledEnd = 0, actualEnd = 0;
-};
-
-static PlayerSnapshot snapshotOf(SchedulerPlayer* player) {
-    PlayerSnapshot p;
-    p.status = player->GetStatus();
-    if (p.status == 0) {
-        return p;
-    }
-    p.scheduled = player->WasScheduled();
-    p.name = player->GetPlaylistName();
-    p.priority = player->GetPriority();
-    p.entry = player->GetScheduleEntry();
-    p.stopMethod = player->GetStopMethod();
-    p.scheduledStart = player->GetScheduledStartTime();
-    p.actualStart = player->GetActualStartTime();
-    p.scheduledEnd = player->GetScheduledEndTime();
-    p.actualEnd = player->GetActualEndTime();
-    return p;
-}
-
 Json::Value Scheduler::GetSchedule() {
-    PlayerSnapshot player = snapshotOf(m_player);
+    PlayerState player = readPlayer();
     std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
     Json::Value result;
     result["enabled"] = m_schedulerDisabled ? 0 : 1;
@@ -785,7 +794,7 @@ Json::Value Scheduler::GetSchedule() {
 }
 
 Json::Value Scheduler::GetInfo() {
-    PlayerSnapshot player = snapshotOf(m_player);
+    PlayerState player = readPlayer();
     std::lock_guard<std::recursive_mutex> lk(m_scheduleLock);
     Json::Value info;
     Json::Value next;

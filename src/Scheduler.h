@@ -6,14 +6,15 @@
 //
 // Threads: the main loop ticks it (ScheduleProc, CheckIfShouldBePlayingNow); HTTP
 // workers and the control socket query it. m_scheduleLock guards every field below it.
-// Player stops are issued after the lock is released, so a player that is slow to wind
-// down never holds up an HTTP thread waiting for the schedule.
+// The player is read before and started or stopped after the lock (see PlayerState), so a
+// player that is slow to wind down never holds up an HTTP thread waiting for the schedule.
 
 #include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -87,11 +88,38 @@ private:
         int force = 0;
     };
 
+    // The player's state read in one go, before the schedule lock is taken, and the
+    // player's start and stop issued after it is released: a thread that holds the
+    // player's lock may be waiting for the schedule's (a preset command run while a
+    // sequence starts), so nothing waits for the player while holding the schedule.
+    struct PlayerState {
+        int status = 0;
+        bool scheduled = false;
+        std::string name;
+        bool repeat = false;
+        int priority = 0, entry = -1, stopMethod = 0;
+        time_t scheduledStart = 0, actualStart = 0, scheduledEnd = 0, actualEnd = 0;
+    };
+    struct StartRequest {
+        std::string name;
+        int position = 0;
+        bool repeat = false;
+        int entryIndex = 0;
+        time_t startTime = 0, endTime = 0;
+        int stopType = 0;
+    };
+    struct Actions {
+        StopRequest stop;
+        std::optional<StartRequest> start;
+    };
+
     void init();
+    PlayerState readPlayer();
+    void runActions(const Actions& actions);
     void LoadScheduleFromFile();
     void AddScheduledItems(ScheduleEntry* entry, int index);
     bool checkEntryFile(ScheduleEntry* entry);
-    StopRequest CheckScheduledItems(bool restarted);
+    Actions CheckScheduledItems(bool restarted, const PlayerState& player);
     void runChecks(bool restarted, bool reload);
     void issueStop(const StopRequest& stop);
     void countdown(time_t now);
