@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "CommandManager.h"
+#include "Player.h"
 #include "Scheduler.h"
 #include "common.h"
 #include "settings.h"
@@ -57,6 +58,35 @@ TEST_F(SchedulerCommandsTest, RegisteredWithTheirArgumentsAndFailuresAreErrors) 
     r = CommandManager::INSTANCE.run("Start Next Scheduled Item", std::vector<std::string>{});
     EXPECT_TRUE(r->isError());
     EXPECT_EQ(r->get(), "Scheduler is not running");
+}
+
+// Through the adapters: the real player takes a scheduled playlist (a long pause) from
+// the scheduler, and "Extend Schedule" moves its end.
+TEST_F(SchedulerCommandsTest, DrivesTheRealPlayer) {
+    std::filesystem::create_directories(media + "/playlists");
+    PutFileContents(media + "/playlists/AllDay.json",
+                    R"({"name": "AllDay", "mainPlaylist": [{"type": "pause", "duration": 86400}]})");
+    // End equal to start: from today's midnight to tomorrow's, whatever the time now.
+    PutFileContents(media + "/config/schedule.json",
+                    R"([{"playlist": "AllDay", "startTime": "00:00:00", "endTime": "00:00:00", "stopType": 1}])");
+    auto s = std::make_unique<Scheduler>();
+    s->CheckIfShouldBePlayingNow(0, -1);
+    ASSERT_EQ(Player::INSTANCE.GetStatus(), Player::PLAYING);
+    EXPECT_TRUE(Player::INSTANCE.WasScheduled());
+    EXPECT_EQ(Player::INSTANCE.GetPlaylistName(), "AllDay");
+    EXPECT_EQ(Player::INSTANCE.GetStopMethod(), Player::STOP_HARD);
+    time_t end = Player::INSTANCE.GetScheduledEndTime();
+    EXPECT_EQ(s->GetInfo()["status"], "playing");
+
+    auto r = CommandManager::INSTANCE.run("Extend Schedule", std::vector<std::string>{"600"});
+    EXPECT_FALSE(r->isError());
+    EXPECT_EQ(r->get(), "Schedule Updated");
+    EXPECT_EQ(Player::INSTANCE.GetActualEndTime(), end + 600);
+    EXPECT_EQ(s->GetInfo()["currentPlaylist"]["actualEndTime"].asInt64(), (Json::Int64)(end + 600));
+
+    Player::INSTANCE.StopNow(1);
+    Player::INSTANCE.Cleanup();
+    EXPECT_EQ(Player::INSTANCE.GetStatus(), Player::IDLE);
 }
 
 } // namespace
