@@ -516,6 +516,33 @@ TEST_F(SchedulerTest, InfoAndScheduleJson) {
     EXPECT_EQ(h.scheduler->GetNextPlaylistStartStr(), "12.12.2026 @ 18:00 - (Everyday)");
 }
 
+TEST_F(SchedulerTest, LogTableAndItemDump) {
+    ScopedTZ tz("Europe/Berlin");
+    SchedulerHarness h;
+    std::string logPath = h.media + "/log";
+    SetLogFile(logPath.c_str(), false);
+    KIVLogger::INSTANCE.SetLevel("Schedule", LOG_LEVEL_DEBUG);
+    SetSetting("Latitude", "52.52");
+    SetSetting("Longitude", "13.405");
+    h.WriteSchedule(R"([{"playlist": "Holiday", "startTime": "Dusk", "endTime": "22:00:00", "repeat": 1,
+                         "stopType": 2, "startDate": "0000-12-01", "endDate": "0000-01-06"},
+                        {"command": "Volume Set", "args": ["70"], "dayIndex": 8, "startTime": "08:00:00",
+                         "startDate": "2026-01-01", "endDate": "2026-06-30"}])");
+    h.Start(At("2026-12-11 12:00:00"));
+    h.scheduler->DumpScheduledItems();
+    KIVLogger::INSTANCE.SetLevel("Schedule", LOG_LEVEL_INFO);
+    SetLogFile("", true);
+    std::string log = GetFileContents(logPath);
+    EXPECT_NE(log.find("Stat Start & End Dates       Days          Start & End Times   Playlist/Command\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("+ *L 0000-12-01 - 0000-01-06 Everyday      Dusk     - 22:00:00 Holiday\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("+! G 2026-01-01 - 2026-06-30 Weekdays      08:00:00            Volume Set\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(":  0 'Start Playlist' - '\"Holiday\" \"true\" \"false\" '\n"), std::string::npos) << log;
+}
+
 TEST_F(SchedulerTest, DisabledSchedulerStartsNothing) {
     ScopedTZ tz("Europe/Berlin");
     SetSetting("DisableScheduler", "1");
