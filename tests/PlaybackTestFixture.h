@@ -74,6 +74,16 @@ protected:
         return true;
     }
 
+    // Runs the main loop's player step until cond holds (at most timeoutMS).
+    bool RunUntil(const std::function<bool()>& cond, int timeoutMS = 8000) {
+        return WaitFor(
+            [&] {
+                Player::INSTANCE.Process();
+                return cond();
+            },
+            timeoutMS);
+    }
+
     bool HasWarningContaining(const std::string& part) {
         auto w = WarningHolder::GetWarnings();
         return std::any_of(w.begin(), w.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; });

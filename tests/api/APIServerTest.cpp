@@ -204,4 +204,24 @@ TEST_F(APIServerTest, ConcurrentClientsAreAllServed) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+TEST_F(APIServerTest, HostileClientsDoNotStallOthers) {
+    // Stalled clients: half a request line, and headers that never end.
+    testhttp::RawClient stalled(APIServer::PORT), endless(APIServer::PORT);
+    ASSERT_TRUE(stalled.connected() && endless.connected());
+    stalled.send("GET /kivd/sta");
+    endless.send("GET /kivd/status HTTP/1.1\r\nHost: x\r\n");
+    for (int i = 0; i < 200; i++) {
+        endless.send("X-Filler-" + std::to_string(i) + ": " + std::string(200, 'a') + "\r\n");
+    }
+    std::string huge(3 * 1024 * 1024, '{');
+    auto big = Req("POST", "/kivd/outputs", &huge);
+    EXPECT_TRUE(!big.ok || big.status == 413) << big.status;
+    auto longUrl = Req("GET", "/kivd/" + std::string(100000, 'a'));
+    EXPECT_TRUE(!longUrl.ok || (longUrl.status >= 400 && longUrl.status < 500)) << longUrl.status;
+    // Everyone else is still served.
+    auto r = Req("GET", "/kivd/status");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 200);
+}
+
 } // namespace

@@ -30,15 +30,6 @@ protected:
     Command::ResultPtr Run(const std::string& name, const std::vector<std::string>& args = {}) {
         return manager.run(name, args);
     }
-    // Runs the main loop's player step until cond holds.
-    bool RunUntil(const std::function<bool()>& cond, int timeoutMS = 8000) {
-        return WaitFor(
-            [&] {
-                Player::INSTANCE.Process();
-                return cond();
-            },
-            timeoutMS);
-    }
 
     CommandManager manager;
 };

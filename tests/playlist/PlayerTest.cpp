@@ -18,15 +18,6 @@ protected:
         WriteSequence("long.tavo", 400, 25, 4);
     }
 
-    // Runs the main loop's player step until cond holds (at most timeoutMS).
-    bool RunUntil(const std::function<bool()>& cond, int timeoutMS = 8000) {
-        return WaitFor(
-            [&] {
-                Player::INSTANCE.Process();
-                return cond();
-            },
-            timeoutMS);
-    }
     bool RunToIdle() {
         return RunUntil([] { return Player::INSTANCE.GetStatus() == Player::IDLE; });
     }
