@@ -30,7 +30,11 @@ constexpr uint32_t FINAL_SENTINEL_FRAME = 99999999;
 V2CompressedHandler::V2CompressedHandler(V2TAVOFile* f) : V2Handler(f) {}
 
 V2CompressedHandler::~V2CompressedHandler() {
-    readThreadRunning = false;
+    {
+        // Under the lock, so the thread cannot miss the wake-up between its check and its wait.
+        std::lock_guard<std::mutex> l(blockLock);
+        readThreadRunning = false;
+    }
     blockSignal.notify_all();
     if (readThread.joinable()) {
         readThread.join();
@@ -145,9 +149,6 @@ uint64_t V2CompressedHandler::blockSize(int block) const {
 // ---- Reading: the read-ahead thread ----
 
 void V2CompressedHandler::prepareRead(uint32_t startFrame) {
-    if (readThreadRunning) {
-        return;
-    }
     int b = std::max(findBlock(startFrame), 0);
     LogDebug(kivlog::Sequence, "Preparing to read starting frame:  %d    block: %d\n", startFrame, b);
     {
@@ -156,6 +157,10 @@ void V2CompressedHandler::prepareRead(uint32_t startFrame) {
             readQueue.push_back(b + i);
         }
         firstBlock = b;
+    }
+    if (readThreadRunning) {
+        blockSignal.notify_all();  // a later start (a seek): the running thread loads from there
+        return;
     }
     readThreadRunning = true;
     readThread = std::thread(&V2CompressedHandler::readThreadLoop, this);
@@ -260,16 +265,22 @@ const uint8_t* V2CompressedHandler::getBlock(int b) {
 // ---- Reading: frames ----
 
 uint64_t V2CompressedHandler::growOutput(uint64_t want) {
-    uint64_t limit = std::min<uint64_t>(want, std::max<uint64_t>({outputCapacity, outputUsed * 2, 1024 * 1024}));
-    if (limit > outputCapacity) {
-        std::unique_ptr<uint8_t[]> bigger(new uint8_t[limit]);
+    uint64_t limit = std::min<uint64_t>(want, std::max<uint64_t>({output.capacity, outputUsed * 2, 1024 * 1024}));
+    if (limit > output.capacity) {
+        // Frames handed out keep pointing into the old buffer, which they keep alive.
+        std::shared_ptr<uint8_t[]> bigger(new uint8_t[limit]);
         if (outputUsed) {
-            memcpy(bigger.get(), output.get(), outputUsed);
+            memcpy(bigger.get(), output.data.get(), outputUsed);
         }
-        output = std::move(bigger);
-        outputCapacity = limit;
+        output = {std::move(bigger), limit};
     }
     return limit;
+}
+
+void V2CompressedHandler::reserveOutput(uint64_t bytes) {
+    if (output.capacity < bytes) {
+        output = {std::shared_ptr<uint8_t[]>(new uint8_t[bytes]), bytes};
+    }
 }
 
 void V2CompressedHandler::logCorrupt(const char* codec, const char* what) {
@@ -278,9 +289,17 @@ void V2CompressedHandler::logCorrupt(const char* codec, const char* what) {
 
 bool V2CompressedHandler::enterBlock(int b) {
     blockValid = false;
+    blockBroken = false;
+    shortLogged = false;
     curBlock = b;
     framesInBlock = 0;
     outputUsed = 0;
+    if (output.data && output.data.use_count() > 1) {
+        std::swap(output, spareOutput);
+        if (output.data && output.data.use_count() > 1) {
+            output = {};  // both still held by frames: they keep theirs, decoding takes a new one
+        }
+    }
     const auto& fo = file->frameOffsets;
     uint64_t frames = std::min<uint64_t>(file->numFrames, fo[b + 1].first) - fo[b].first;
     blockBytes = frames * file->channelCount;
@@ -318,19 +337,30 @@ TAVOFile::FrameData* V2CompressedHandler::getFrame(uint32_t frame) {
         return nullptr;  // cannot happen with a sorted index; kept as a bound
     }
     if (outputUsed < need) {
+        if (blockBroken) {
+            return nullptr;  // logged when the stream failed
+        }
         if (!decompressTo(need)) {
-            blockValid = false;  // the stream is broken: start over when asked again
+            blockBroken = true;  // the frames decoded before the damage stay readable
             return nullptr;
         }
         if (outputUsed < need) {
-            LogErr(kivlog::Sequence, "Block %u of %s ends before frame %u\n", curBlock, file->filename.c_str(), frame);
+            if (!shortLogged) {
+                LogErr(kivlog::Sequence, "Block %u of %s ends before frame %u\n", curBlock, file->filename.c_str(), frame);
+                shortLogged = true;
+            }
             return nullptr;
         }
     }
     framesInBlock = cc ? uint32_t(outputUsed / cc) : 0;
 
-    auto* data = new UncompressedFrameData(frame, file->dataBlockSize, file->rangesToRead);
-    const uint8_t* src = output.get() + i * cc;
+    const uint8_t* src = output.data.get() + i * cc;
+    const auto& ranges = file->rangesToRead;
+    bool wholeFrame = !file->sparseRanges.empty() || (ranges.size() == 1 && ranges[0].first == 0 && ranges[0].second == cc);
+    if (wholeFrame && file->dataBlockSize == cc) {
+        return new UncompressedFrameData(frame, output.data, src, cc, ranges);
+    }
+    auto* data = new UncompressedFrameData(frame, file->dataBlockSize, ranges);
     if (!file->sparseRanges.empty()) {
         memcpy(data->data.get(), src, std::min(cc, file->dataBlockSize));
         return data;

@@ -29,7 +29,7 @@ public:
     uint32_t computeMaxBlocks(int maxBlocks = 4095) override;
     void addFrame(uint32_t frame, const uint8_t* data) override;
     void finalize() override;
-    // Queues the block holding startFrame and the three after it and starts the thread.
+    // Queues the block holding startFrame and the three after it; the first call starts the thread.
     void prepareRead(uint32_t startFrame) override;
     // Null when the frame's block is missing, unreadable, or does not decompress to it (logged).
     TAVOFile::FrameData* getFrame(uint32_t frame) override;
@@ -60,10 +60,19 @@ protected:
     // damaged header cannot make it allocate more than the data really decodes to.
     // Returns the new limit (<= want); the decoded bytes are kept.
     uint64_t growOutput(uint64_t want);
+    // Makes room for bytes at once (nothing decoded yet), for codecs that decode in place.
+    void reserveOutput(uint64_t bytes);
     void logCorrupt(const char* codec, const char* what);
 
-    std::unique_ptr<uint8_t[]> output;  // decoded bytes of the current block
-    uint64_t outputCapacity = 0;
+    // Decoded bytes of the current block. Frames of the whole channel set point into it
+    // instead of copying (they keep it alive), so a block buffer is reused only once no frame
+    // holds it; spareOutput is the one before, kept for that reuse.
+    struct OutputBuffer {
+        std::shared_ptr<uint8_t[]> data;
+        uint64_t capacity = 0;
+    };
+    OutputBuffer output;
+    OutputBuffer spareOutput;
     uint64_t outputUsed = 0;
     uint64_t blockBytes = 0;  // channelCount x frames of the current block
 
@@ -89,5 +98,7 @@ private:
     std::condition_variable blockSignal;
     std::map<int, RawBlock> blockMap;
     std::list<int> readQueue;
-    bool blockValid = false;  // reading: curBlock has been entered
+    bool blockValid = false;   // reading: curBlock has been entered
+    bool blockBroken = false;  // reading: curBlock's stream failed; only what decoded before is served
+    bool shortLogged = false;  // reading: "ends before frame" logged for curBlock
 };

@@ -186,9 +186,8 @@ void V2TAVOFile::prepareRead(const ChannelRanges& ranges, uint32_t startFrame) {
             dataBlockSize = getMaxChannel();
         }
     }
-    bool first = !readPrepared;
     readPrepared = true;
-    if (handler && first) {
+    if (handler) {
         handler->prepareRead(startFrame);
     }
 }

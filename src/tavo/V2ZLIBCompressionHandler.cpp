@@ -101,7 +101,7 @@ bool V2ZLIBCompressionHandler::decompressTo(uint64_t) {
     bool ok = true;
     while (outputUsed < blockBytes) {
         uint64_t limit = growOutput(blockBytes);
-        in.next_out = output.get() + outputUsed;
+        in.next_out = output.data.get() + outputUsed;
         in.avail_out = (uInt)std::min<uint64_t>(limit - outputUsed, UINT32_MAX);
         uInt before = in.avail_out;
         uInt inBefore = in.avail_in;

@@ -1,3 +1,4 @@
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_d_stableOutBuffer: a parameter value, no extra symbol
 #include "V2ZSTDCompressionHandler.h"
 
 #include "V2TAVOFile.h"
@@ -9,6 +10,10 @@ constexpr size_t OUT_FLUSH_THRESHOLD = 921600;  // write once this much compress
 constexpr int FIRST_BLOCK_LEVEL = -10;
 constexpr unsigned NEGATIVE_LEVELS_VERSION = 10306;  // 1.3.6 brought negative levels
 constexpr int DEFAULT_LEVEL = 2;
+// Blocks that decode to at most this are decoded in place into a buffer of their full size
+// (allocated up front, so bounded); larger ones go through zstd's window, growing as they decode.
+constexpr uint64_t DIRECT_DECODE_LIMIT = 64ull * 1024 * 1024;
+constexpr size_t DIRECT_INPUT_CHUNK = 32 * 1024;
 } // namespace
 
 V2ZSTDCompressionHandler::V2ZSTDCompressionHandler(V2TAVOFile* f) : V2CompressedHandler(f) {
@@ -86,17 +91,33 @@ void V2ZSTDCompressionHandler::endCompressedBlock() {
 bool V2ZSTDCompressionHandler::beginDecompress(const uint8_t* src, uint64_t size) {
     if (!dctx) {
         dctx = ZSTD_createDCtx();
+        if (!dctx) {
+            return false;
+        }
     }
     ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only);
-    zin = {src, size, 0};
+    zin = {src, 0, 0};
+    rawSize = size;
     streamEnded = false;
-    return dctx != nullptr;
+    direct = blockBytes > 0 && blockBytes <= DIRECT_DECODE_LIMIT &&
+             !ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 1));
+    if (direct) {
+        reserveOutput(blockBytes);
+    } else {
+        ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 0);
+        zin.size = size;
+    }
+    return true;
 }
 
 bool V2ZSTDCompressionHandler::decompressTo(uint64_t bytes) {
     while (outputUsed < bytes && !streamEnded) {
-        uint64_t limit = growOutput(bytes);
-        ZSTD_outBuffer out{output.get(), limit, outputUsed};
+        // In place the output is the whole block every call (zstd requires it unchanged).
+        uint64_t limit = direct ? blockBytes : growOutput(bytes);
+        if (direct) {
+            zin.size = std::min<uint64_t>(rawSize, zin.size + DIRECT_INPUT_CHUNK);
+        }
+        ZSTD_outBuffer out{output.data.get(), limit, outputUsed};
         size_t inBefore = zin.pos;
         size_t r = ZSTD_decompressStream(dctx, &out, &zin);
         if (ZSTD_isError(r)) {
@@ -107,7 +128,7 @@ bool V2ZSTDCompressionHandler::decompressTo(uint64_t bytes) {
         outputUsed = out.pos;
         if (r == 0) {
             streamEnded = true;  // the frame is complete; frames past it are not in this block
-        } else if (!progress) {
+        } else if (!progress && zin.size == rawSize) {
             logCorrupt("zstd", zin.pos == zin.size ? "data ends inside the block" : "decoder made no progress");
             return false;
         }

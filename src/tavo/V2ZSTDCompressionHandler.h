@@ -32,5 +32,9 @@ private:
     std::unique_ptr<uint8_t[]> outBuffer;  // compressed output waiting to be written
     ZSTD_outBuffer zout{nullptr, 0, 0};
     ZSTD_inBuffer zin{nullptr, 0, 0};
+    uint64_t rawSize = 0;
     bool streamEnded = false;
+    // Decoding straight into the block's output (no copy through zstd's window); the input is
+    // then fed in chunks so decoding still stops near the frame asked for.
+    bool direct = false;
 };

@@ -84,8 +84,7 @@ TEST(TAVOFile, CompressedBlockLargerThanRawDataReadsBack) {
         WriteSpec spec;
         spec.type = type;
         std::string path = dir.file("noise.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, 10, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 10, spec);
         ASSERT_TRUE(f);
         auto& v2 = dynamic_cast<V2TAVOFile&>(*f);
         ASSERT_GE(v2.frameOffsets.size(), 2u);
@@ -103,8 +102,7 @@ TEST(TAVOFile, SparseRangesDeliverOnlyTheirChannels) {
         spec.type = type;
         spec.sparse = {{10, 5}, {100, 3}};
         std::string path = dir.file("sparse.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, channels, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, channels, spec);
         ASSERT_TRUE(f);
         EXPECT_EQ(f->channelCount, 8u);
         EXPECT_EQ(f->getMaxChannel(), 103u);
@@ -142,8 +140,7 @@ TEST(TAVOFile, RequestedRangesLimitWhatIsRead) {
         WriteSpec spec;
         spec.major = major;
         std::string path = dir.file("r.tavo");
-        ASSERT_TRUE(writeSequence(path, frames, 300, spec));
-        std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 300, spec);
         ASSERT_TRUE(f);
         f->prepareRead({{5, 10}, {290, 50}}, 3);  // the second range is cut at channel 300
         std::vector<uint8_t> buf(400, 0xEE);
@@ -160,8 +157,7 @@ TEST(TAVOFile, RequestedRangesLimitWhatIsRead) {
 TEST(TAVOFile, FramePastTheEndIsNull) {
     TempDir dir;
     std::string path = dir.file("a.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(50, 5), 50));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(50, 5), 50);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->getFrame(5), nullptr);
 }
@@ -227,8 +223,7 @@ TEST(TAVOFile, LargeHeadersGoExtendedFrom22AndAreRefusedBefore) {
                     textHeader("FE", std::string(30000, 'b'))};
     spec.minor = 2;
     std::string path = dir.file("ext.tavo");
-    ASSERT_TRUE(writeSequence(path, frames, 64, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 64, spec);
     ASSERT_TRUE(f);
     ASSERT_EQ(f->variableHeaders.size(), 3u);
     EXPECT_FALSE(f->variableHeaders[0].extendedData);  // small enough to stay inline
@@ -283,8 +278,7 @@ TEST(TAVOFile, TrailingFourByteHeaderIsRead) {
     spec.major = 1;
     spec.headers = {TAVOFile::VariableHeader("xy", {})};
     std::string path = dir.file("a.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(8, 2), 8, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(8, 2), 8, spec);
     ASSERT_TRUE(f);
     ASSERT_EQ(f->chanDataOffset, 32u);
     ASSERT_EQ(f->variableHeaders.size(), 1u);
@@ -320,8 +314,7 @@ TEST(TAVOFile, FirstBlockHoldsTenFrames) {
     WriteSpec spec;
     spec.type = TAVOFile::zstd;
     Frames frames = makeFrames(100, 1000);
-    ASSERT_TRUE(writeSequence(path, frames, 100, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 100, spec);
     ASSERT_TRUE(f);
     auto& v2 = dynamic_cast<V2TAVOFile&>(*f);
     ASSERT_EQ(v2.frameOffsets.size(), 3u);  // two blocks and the sentinel
@@ -333,6 +326,39 @@ TEST(TAVOFile, FirstBlockHoldsTenFrames) {
     std::unique_ptr<TAVOFile::FrameData> d(f->getFrame(500));
     ASSERT_TRUE(d && d->readFrame(buf.data(), 100));
     EXPECT_EQ(buf, frames[500]);
+}
+
+TEST(TAVOFile, FramesHeldAcrossBlocksKeepTheirData) {
+    // Compressed frames point into their decoded block; holding them while later blocks
+    // decode (as the player's frame cache does) must not change what they hold.
+    TempDir dir;
+    Frames frames = makeFrames(2000, 400);
+    for (auto type : {TAVOFile::zstd, TAVOFile::zlib}) {
+        WriteSpec spec;
+        spec.type = type;
+        std::string path = dir.file("held.tavo");
+        std::unique_ptr<TAVOFile> f = writeAndOpen(path, frames, 2000, spec);
+        ASSERT_TRUE(f);
+        ASSERT_GT(dynamic_cast<V2TAVOFile&>(*f).frameOffsets.size(), 5u);
+        std::vector<std::unique_ptr<TAVOFile::FrameData>> held;
+        std::vector<uint8_t> buf(2000);
+        auto check = [&](size_t n) {
+            for (size_t k = 0; k < n; k++) {
+                ASSERT_TRUE(held[k]->readFrame(buf.data(), 2000));
+                ASSERT_EQ(buf, frames[held[k]->frame]) << "frame " << held[k]->frame;
+            }
+            held.erase(held.begin(), held.begin() + n);
+        };
+        for (uint32_t i = 0; i < f->numFrames; i++) {
+            held.emplace_back(f->getFrame(i));
+            ASSERT_TRUE(held.back());
+            if (held.size() > 60) {
+                check(20);  // released in batches, like a cache
+            }
+        }
+        f.reset();  // frames outlive their file
+        check(held.size());
+    }
 }
 
 TEST(TAVOFile, NoFramesWritesOneIndexEntry) {

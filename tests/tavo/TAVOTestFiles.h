@@ -94,6 +94,15 @@ inline bool writeSequence(const std::string& path, const Frames& frames, uint32_
     return ok;
 }
 
+// Writes frames to path and opens the result; null when either step failed.
+inline std::unique_ptr<TAVOFile> writeAndOpen(const std::string& path, const Frames& frames, uint32_t channels,
+                                              const WriteSpec& spec = {}) {
+    if (!writeSequence(path, frames, channels, spec)) {
+        return nullptr;
+    }
+    return std::unique_ptr<TAVOFile>(TAVOFile::openTAVOFile(path));
+}
+
 // Every frame read into a zeroed buffer of channels; a frame that fails reads as empty.
 inline Frames readSequence(TAVOFile& f, uint32_t channels) {
     Frames out;

@@ -67,8 +67,7 @@ TEST(TAVOUtils, MetadataLine) {
     spec.headers = {textHeader("mf", "Song \"1\"\\.mp3"), textHeader("sp", "caf\xc3\xa9"),
                     TAVOFile::VariableHeader("FC", {'a', 1, 'b'}), TAVOFile::VariableHeader("\x01x", {'a'})};
     std::string path = dir.file("we\"ird\tname\x02.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(30, 4), 30, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(30, 4), 30, spec);
     ASSERT_TRUE(f);
     std::string line = getTAVOMetadataJSON(path, *f);
     ASSERT_EQ(line.back(), '\n');
@@ -96,8 +95,7 @@ TEST(TAVOUtils, MetadataLineOfVersion1HasNoRangesOrCompression) {
     WriteSpec spec;
     spec.major = 1;
     std::string path = dir.file("v1.tavo");
-    ASSERT_TRUE(writeSequence(path, makeFrames(30, 4), 30, spec));
-    std::unique_ptr<TAVOFile> f(TAVOFile::openTAVOFile(path));
+    std::unique_ptr<TAVOFile> f = writeAndOpen(path, makeFrames(30, 4), 30, spec);
     ASSERT_TRUE(f);
     Json::Value v = parseLine(getTAVOMetadataJSON(path, *f));
     EXPECT_FALSE(v.isMember("Ranges"));
