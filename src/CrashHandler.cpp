@@ -144,7 +144,8 @@ void runDebugger(pid_t target) {
     if (gdb == 0) {
         // Its own group: the hard stop below ends gdb and anything it started.
         setpgid(0, 0);
-        int fd = open(CRASH_LOG_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        // /tmp is shared: a link planted under the trace file's name is never followed.
+        int fd = open(CRASH_LOG_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
@@ -190,7 +191,7 @@ void runDebugger(pid_t target) {
 // just an error text, and then the process's own backtrace is needed.
 bool readCrashLog(char* buffer, size_t size) {
     buffer[0] = '\0';
-    int fd = open(CRASH_LOG_FILE, O_RDONLY | O_CLOEXEC);
+    int fd = open(CRASH_LOG_FILE, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -213,7 +214,7 @@ bool readCrashLog(char* buffer, size_t size) {
 void writeOwnBacktrace(bool signalContext) {
     void* frames[128];
     int count = backtrace(frames, 128);
-    int fd = open(CRASH_LOG_FILE, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    int fd = open(CRASH_LOG_FILE, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
         backtrace_symbols_fd(frames, count, fd);
         close(fd);
@@ -250,11 +251,9 @@ void makeArchive(int share) {
     if (recent) {
         crashLog(true, "Very recent crash report found, not uploading\n");
     }
-    // Names carry the date, so name order is age order. Room is left for the new archive.
-    std::sort(archives.begin(), archives.end());
-    size_t keep = recent ? MAX_ARCHIVES : MAX_ARCHIVES - 1;
-    for (size_t i = 0; i + keep < archives.size(); i++) {
-        unlink((dir + "/" + archives[i]).c_str());
+    // Room is left for the new archive.
+    for (const auto& name : CrashArchivesToRemove(archives, recent ? MAX_ARCHIVES : MAX_ARCHIVES - 1)) {
+        unlink((dir + "/" + name).c_str());
     }
     if (recent) {
         return;
@@ -392,6 +391,15 @@ std::string detectPlatform() {
 }
 
 } // namespace
+
+std::vector<std::string> CrashArchivesToRemove(std::vector<std::string> names, size_t keep) {
+    std::sort(names.begin(), names.end());
+    if (names.size() <= keep) {
+        return {};
+    }
+    names.resize(names.size() - keep);
+    return names;
+}
 
 void RefreshCrashHandlerSettings() {
     copyText(mediaDir, sizeof(mediaDir), getKIVMediaDir());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 // Crash reports: on a fatal signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE) the handler records a
 // stack trace (a debugger's backtrace of every thread when "gdb" is installed, the process's
 // own backtrace otherwise) in "/tmp/kivd_crash.log", packs it with the logs and the
@@ -23,6 +26,10 @@ void RefreshCrashHandlerSettings();
 // Writes a crash report for signal `signal` from ordinary code (SIGUSR1 and SIGQUIT ask for
 // one from the main loop; the daemon then shuts down normally).
 void WriteCrashReport(int signal);
+
+// Of the archive names in the crashes folder, those to delete so that at most `keep`
+// remain: the oldest first (the names carry the date, so name order is age order).
+std::vector<std::string> CrashArchivesToRemove(std::vector<std::string> names, size_t keep);
 
 // The trace file of the last crash.
 constexpr const char* CRASH_LOG_FILE = "/tmp/kivd_crash.log";
