@@ -1,0 +1,3 @@
+#include "ChannelTester.h"
+
+ChannelTester ChannelTester::INSTANCE;

@@ -1,0 +1,3 @@
+#include "Sensors.h"
+
+Sensors Sensors::INSTANCE;

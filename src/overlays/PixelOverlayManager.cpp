@@ -1,0 +1,3 @@
+#include "overlays/PixelOverlayManager.h"
+
+PixelOverlayManager PixelOverlayManager::INSTANCE;
