@@ -1,0 +1,3 @@
+#include "GPIOManager.h"
+
+GPIOManager GPIOManager::INSTANCE;

@@ -1,0 +1,264 @@
+#include "MainLoop.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ChannelTester.h"
+#include "ControlSocket.h"
+#include "CrashHandler.h"
+#include "Events.h"
+#include "GPIOManager.h"
+#include "MultiSync.h"
+#include "Player.h"
+#include "PluginManager.h"
+#include "Scheduler.h"
+#include "Sensors.h"
+#include "Sequence.h"
+#include "SignalRequests.h"
+#include "StatsPublisher.h"
+#include "Timers.h"
+#include "WarningHolder.h"
+#include "channeloutput/ChannelOutputThread.h"
+#include "common.h"
+#include "log.h"
+#include "mediaoutput/MediaOutput.h"
+#include "overlays/PixelOverlayManager.h"
+#include "settings.h"
+
+// The network input bridge and the network monitor join the loop once they are part of the
+// build; until then the loop runs without them.
+#if __has_include("Bridge.h")
+#include "Bridge.h"
+#else
+static bool Bridge_Initialize(DescriptorCallbacks&) { return false; }
+static void Bridge_Shutdown() {}
+#endif
+#if __has_include("NetworkMonitor.h")
+#include "NetworkMonitor.h"
+#define KIV_HAVE_NETWORK_MONITOR 1
+#endif
+
+namespace {
+
+constexpr int IDLE_TIMEOUT_MS = 50;
+constexpr int PLAYING_TIMEOUT_MS = 10;
+constexpr int MAX_EVENTS = 20;
+// Passes without events before housekeeping (about a second at the idle timeout), and
+// passes with events when the loop is busy.
+constexpr int IDLE_PASSES = 20;
+constexpr int BUSY_PASSES = 20;
+// Housekeeping runs before the first statistics request and between later ones.
+constexpr int FIRST_STATS_COUNTDOWN = 200;
+constexpr int STATS_COUNTDOWN = 60480;
+
+bool includesPlayer(int mode) { return (mode & PLAYER_MODE) != 0; }
+
+// Addition of every descriptor to one epoll instance; a descriptor that cannot be added is
+// left out (its subsystem then gets no input), the rest still work.
+int createPoller(const DescriptorCallbacks& callbacks) {
+    int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd < 0) {
+        LogErr(kivlog::General, "epoll_create1() failed: %s\n", strerror(errno));
+        return -1;
+    }
+    for (const auto& [fd, handler] : callbacks) {
+        struct epoll_event event = {};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) < 0) {
+            LogWarn(kivlog::General, "epoll_ctl() failed for socket: %d  %s\n", fd, strerror(errno));
+        }
+    }
+    return epollFd;
+}
+
+void housekeeping(int& statsCountdown, std::string& statsReason) {
+    MultiSync::INSTANCE.PeriodicPing();
+    RefreshCrashHandlerSettings();
+    if (--statsCountdown < 0) {
+        StatsPublisher::INSTANCE.PublishStatsBackground(statsReason);
+        statsReason = "normal";
+        statsCountdown = STATS_COUNTDOWN;
+    }
+}
+
+} // namespace
+
+void ShutdownKIVDCallback(bool restart) {
+    LogInfo(kivlog::General, "Shutting down main loop.\n");
+    restartKIVD = restart;
+    runMainKIVDLoop = 0;
+}
+
+void MainLoop() {
+    RegisterShutdownHandler(ShutdownKIVDCallback);
+    std::string statsReason = "Startup";
+    DescriptorCallbacks callbacks;
+
+    LogDebug(kivlog::General, "MainLoop()\n");
+    // Signals only write into this pipe; reading it here wakes the loop at once.
+    int wakeFd = SignalWakeDescriptor();
+    if (wakeFd >= 0) {
+        callbacks[wakeFd] = DrainSignalWake;
+    }
+    int commandSock = Command_Initialize();
+    LogInfo(kivlog::General, "Command socket: %d\n", commandSock);
+    if (commandSock >= 0) {
+        callbacks[commandSock] = [](int) {
+            CommandProc();
+            return false;
+        };
+    }
+    int syncSock = MultiSync::INSTANCE.GetControlSocket();
+    LogInfo(kivlog::General, "Multisync socket: %d\n", syncSock);
+    if (syncSock >= 0) {
+        callbacks[syncSock] = [](int) {
+            MultiSync::INSTANCE.ProcessControlPacket(false);
+            return false;
+        };
+    }
+
+    if (includesPlayer(getKIVmode())) {
+        scheduler->CheckIfShouldBePlayingNow(0, -1);
+        if (getSettingInt("alwaysTransmit")) {
+            StartChannelOutputThread();
+        }
+    }
+
+    Bridge_Initialize(callbacks);
+    // The HTTP API server is created and initialised here (and destroyed after the loop).
+    GPIOManager::INSTANCE.Initialize(callbacks);
+    PluginManager::INSTANCE.addControlCallbacks(callbacks);
+#ifdef KIV_HAVE_NETWORK_MONITOR
+    NetworkMonitor::INSTANCE.Init(callbacks);
+#endif
+    Sensors::INSTANCE.Init(callbacks);
+
+    int epollFd = createPoller(callbacks);
+    if (epollFd < 0) {
+        runMainKIVDLoop = 0;
+    }
+
+    MultiSync::INSTANCE.Discover();
+    Events::Ready();
+    LogInfo(kivlog::General, "Starting main processing loop\n");
+
+    int minimumLevel = KIVLogger::INSTANCE.MinimumLogLevel();
+    if (minimumLevel == LOG_LEVEL_EXCESS) {
+        WarningHolder::AddWarning("A Log Level is set to Excessive");
+    } else if (minimumLevel == LOG_LEVEL_DEBUG) {
+        WarningHolder::AddWarning("A Log Level is set to Debug");
+    }
+
+    const bool alwaysTransmit = getSettingInt("alwaysTransmit") != 0;
+    int timeoutMS = IDLE_TIMEOUT_MS;
+    int idleCount = 0;
+    int statsCountdown = FIRST_STATS_COUNTDOWN;
+    int previousStatus = Player::IDLE;
+    struct epoll_event events[MAX_EVENTS];
+
+    while (runMainKIVDLoop) {
+        int ready = epoll_wait(epollFd, events, MAX_EVENTS, timeoutMS);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            LogErr(kivlog::General, "Main epoll() failed: %s\n", strerror(errno));
+            runMainKIVDLoop = 0;
+            break;
+        }
+        bool pushedData = false;
+        for (int i = 0; i < ready; i++) {
+            auto it = callbacks.find(events[i].data.fd);
+            if (it != callbacks.end()) {
+                pushedData = it->second(events[i].data.fd) || pushedData;
+            }
+        }
+
+        if (!ChannelOutputThreadIsRunning() &&
+            (PixelOverlayManager::INSTANCE.hasActiveOverlays() || ChannelTester::INSTANCE.Testing() ||
+             alwaysTransmit || sequence->hasBridgeData() || pushedData)) {
+            StartChannelOutputThread();
+        }
+
+        const int mode = getKIVmode();
+        if (includesPlayer(mode)) {
+            bool busyAgain = false;
+            if (Player::INSTANCE.IsPlaying()) {
+                if (previousStatus == Player::IDLE) {
+                    timeoutMS = PLAYING_TIMEOUT_MS;
+                }
+                Player::INSTANCE.Process();
+            }
+            int status = Player::INSTANCE.GetStatus();
+            if (status == Player::IDLE &&
+                (previousStatus == Player::PLAYING || previousStatus == Player::STOPPING_GRACEFULLY ||
+                 previousStatus == Player::STOPPING_AFTER_LOOP || previousStatus == Player::PAUSED)) {
+                // Playback has just ended: let the schedule say what comes next.
+                bool scheduled = Player::INSTANCE.WasScheduled();
+                int entry = Player::INSTANCE.GetScheduleEntry();
+                Player::INSTANCE.Cleanup();
+                scheduler->CheckIfShouldBePlayingNow(0, scheduled ? entry : -1);
+                if (Player::INSTANCE.GetStatus() != Player::IDLE) {
+                    previousStatus = Player::IDLE;
+                    scheduler->ScheduleProc();
+                    busyAgain = true;
+                } else {
+                    timeoutMS = IDLE_TIMEOUT_MS;
+                }
+            }
+            if (!busyAgain) {
+                previousStatus = Player::INSTANCE.GetStatus();
+                scheduler->ScheduleProc();
+            }
+        } else if (mode == REMOTE_MODE && GetMediaOutputStatus() == 1) {
+            Player::INSTANCE.ProcessMedia();
+        }
+
+        if (pushedData) {
+            ForceChannelOutputNow();
+        }
+
+        bool runHousekeeping = false;
+        if (ready == 0) {
+            // There is no SDL event queue to drain until media output exists.
+            if (++idleCount >= IDLE_PASSES) {
+                runHousekeeping = true;
+            }
+        } else if (idleCount <= 0) {
+            if (--idleCount < -BUSY_PASSES) {
+                runHousekeeping = true;
+            }
+        } else {
+            runHousekeeping = true;
+        }
+        if (runHousekeeping) {
+            housekeeping(statsCountdown, statsReason);
+            idleCount = 0;
+        }
+
+        Timers::INSTANCE.fireTimers();
+        // Asynchronous HTTP transfers are driven here once they exist.
+        GPIOManager::INSTANCE.CheckGPIOInputs();
+    }
+
+    if (epollFd >= 0) {
+        close(epollFd);
+    }
+    if (int signal = TakeReceivedSignal()) {
+        LogInfo(kivlog::General, "Received signal %d (%s), shutting down main loop.\n", signal, strsignal(signal));
+    }
+    // SIGUSR1 and SIGQUIT: the report is written here, on the main thread, then the daemon
+    // shuts down normally.
+    if (int signal = TakeCrashReportRequest()) {
+        WriteCrashReport(signal);
+    }
+    LogInfo(kivlog::General, "Stopping channel output thread.\n");
+    StopChannelOutputThread();
+    Bridge_Shutdown();
+    LogInfo(kivlog::General, "Main Loop complete, shutting down.\n");
+    // The HTTP API server is destroyed here.
+}

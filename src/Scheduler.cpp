@@ -1,0 +1,10 @@
+#include "Scheduler.h"
+
+Scheduler* scheduler = nullptr;
+
+Scheduler::Scheduler() {}
+Scheduler::~Scheduler() {}
+
+void Scheduler::ScheduleProc() {}
+
+void Scheduler::CheckIfShouldBePlayingNow(int force, int ignoreEntryIndex) {}

@@ -1,0 +1,3 @@
+#include "gpio/PinCapabilities.h"
+
+void PinCapabilities::InitGPIO(const std::string& process) {}
