@@ -109,9 +109,10 @@ bool beingTraced() {
     return tracer && atoi(tracer + strlen("TracerPid:")) != 0;
 }
 
-// Waits for a child up to `ms`, then kills it. With children reaped automatically the
-// child's end shows as ECHILD rather than a status.
-void waitBounded(pid_t child, int ms) {
+// Waits for a child up to `ms`, then kills it (with its process group when killGroup).
+// `tick`, when given, runs every 100 ms with the time waited so far. With children reaped
+// automatically the child's end shows as ECHILD rather than a status.
+void waitBounded(pid_t child, int ms, void (*tick)(pid_t, int) = nullptr, bool killGroup = false) {
     for (int waited = 0;; waited += 100) {
         int status = 0;
         pid_t r = waitpid(child, &status, WNOHANG);
@@ -119,9 +120,15 @@ void waitBounded(pid_t child, int ms) {
             return;
         }
         if (waited >= ms) {
+            if (killGroup) {
+                kill(-child, SIGKILL);
+            }
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
             return;
+        }
+        if (tick) {
+            tick(child, waited);
         }
         sleepMS(100);
     }
@@ -160,31 +167,21 @@ void runDebugger(pid_t target) {
                "-ex", "detach", programPath, pidText, (char*)nullptr);
         _exit(127);
     }
-    bool childrenKilled = false;
-    for (int waited = 0;; waited += 100) {
-        int status = 0;
-        pid_t r = waitpid(gdb, &status, WNOHANG);
-        if (r == gdb || (r < 0 && errno != EINTR)) {
-            return;
-        }
-        if (waited >= DEBUGGER_KILL_MS) {
-            kill(-gdb, SIGKILL);
-            kill(gdb, SIGKILL);
-            waitpid(gdb, &status, 0);
-            return;
-        }
-        if (waited >= DEBUGGER_CHILDREN_KILL_MS && !childrenKilled) {
-            childrenKilled = true;
+    // A debugger stuck on a helper of its own loses the helper first, then its life.
+    waitBounded(
+        gdb, DEBUGGER_KILL_MS,
+        [](pid_t debugger, int waited) {
+            if (waited != DEBUGGER_CHILDREN_KILL_MS) {
+                return;
+            }
             char parent[32];
-            snprintf(parent, sizeof(parent), "%d", (int)gdb);
-            pid_t pkill = fork();
-            if (pkill == 0) {
+            snprintf(parent, sizeof(parent), "%d", (int)debugger);
+            if (fork() == 0) {
                 execlp("pkill", "pkill", "-KILL", "-P", parent, (char*)nullptr);
                 _exit(127);
             }
-        }
-        sleepMS(100);
-    }
+        },
+        true);
 }
 
 // The debugger's output counts only when it holds a backtrace; a refused attach leaves
