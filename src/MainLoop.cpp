@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Bridge.h"
+#include "BridgeDataSink.h"
 #include "ChannelTester.h"
 #include "ControlSocket.h"
 #include "CrashHandler.h"
 #include "Events.h"
 #include "GPIOManager.h"
 #include "MultiSync.h"
+#include "NetworkMonitor.h"
 #include "Player.h"
 #include "PluginManager.h"
 #include "Scheduler.h"
@@ -28,18 +31,6 @@
 #include "overlays/PixelOverlayManager.h"
 #include "settings.h"
 
-// The network input bridge and the network monitor join the loop once they are part of the
-// build; until then the loop runs without them.
-#if __has_include("Bridge.h")
-#include "Bridge.h"
-#else
-static bool Bridge_Initialize(DescriptorCallbacks&) { return false; }
-static void Bridge_Shutdown() {}
-#endif
-#if __has_include("NetworkMonitor.h")
-#include "NetworkMonitor.h"
-#define KIV_HAVE_NETWORK_MONITOR 1
-#endif
 
 namespace {
 
@@ -53,6 +44,16 @@ constexpr int BUSY_PASSES = 20;
 // Housekeeping runs before the first statistics request and between later ones.
 constexpr int FIRST_STATS_COUNTDOWN = 200;
 constexpr int STATS_COUNTDOWN = 60480;
+
+// Received network data goes into the sequence engine's bridge buffer (same monotonic clock).
+class SequenceBridgeSink : public BridgeDataSink {
+public:
+    void SetBridgeData(const uint8_t* data, int startChannel, int length, uint64_t expiresMs) override {
+        if (sequence) {
+            sequence->SetBridgeData(const_cast<uint8_t*>(data), startChannel, length, expiresMs);
+        }
+    }
+};
 
 bool includesPlayer(int mode) { return (mode & PLAYER_MODE) != 0; }
 
@@ -128,13 +129,13 @@ void MainLoop() {
         }
     }
 
+    static SequenceBridgeSink bridgeSink;
+    Bridge_SetDataSink(&bridgeSink);
     Bridge_Initialize(callbacks);
     // The HTTP API server is created and initialised here (and destroyed after the loop).
     GPIOManager::INSTANCE.Initialize(callbacks);
     PluginManager::INSTANCE.addControlCallbacks(callbacks);
-#ifdef KIV_HAVE_NETWORK_MONITOR
     NetworkMonitor::INSTANCE.Init(callbacks);
-#endif
     Sensors::INSTANCE.Init(callbacks);
 
     int epollFd = createPoller(callbacks);
@@ -259,6 +260,7 @@ void MainLoop() {
     LogInfo(kivlog::General, "Stopping channel output thread.\n");
     StopChannelOutputThread();
     Bridge_Shutdown();
+    Bridge_SetDataSink(nullptr);
     LogInfo(kivlog::General, "Main Loop complete, shutting down.\n");
     // The HTTP API server is destroyed here.
 }
