@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 ], "leadOut": []}
 )");
     ok = ok && writeText(media + "/config/channeloutputs.json",
-                         R"({"channelOutputs": [{"type": "UDP", "enabled": 1, "startChannel": 1, "channelCount": -1,
+                         R"({"channelOutputs": [{"type": "UDP", "enabled": 1, "startChannel": 0, "channelCount": 1530,
   "interface": "lo", "threaded": 0,
   "universes": [{"type": 1, "address": "127.0.0.1", "startChannel": 1, "channelCount": 510,
                  "id": 1, "universeCount": 3, "description": "demo receiver on loopback"}]}]}
