@@ -1,5 +1,7 @@
 #include "Bridge.h"
 
+#include "WarningHolder.h"
+
 #include <arpa/inet.h>
 
 #include <atomic>
@@ -63,8 +65,11 @@ bool Bridge_Initialize(std::map<int, std::function<bool(int)>>& callbacks) {
     bridge.SetOptions(o);
     bool loaded = LoadInputUniversesFromFile();
     if (!bridge.Initialize()) {
-        // The messages naming the socket and the error are logged already.
-        exit(1);
+        // The messages naming the socket and the error are logged already. The show plays
+        // on without network input rather than the daemon ending.
+        bridge.Shutdown();
+        WarningHolder::AddWarning("Network input bridge disabled: its receive sockets could not be opened");
+        return false;
     }
     for (auto& [fd, handler] : bridge.GetBridgeFDs()) {
         callbacks[fd] = handler;
@@ -85,7 +90,7 @@ void RemoveArtNetOpcodeHandler(int opcode) { Bridge_Instance().RemoveArtNetOpcod
 int CreateArtNetSocket() {
     int fd = Bridge_Instance().CreateArtNetSocket();
     if (fd < 0) {
-        exit(1);
+        LogErr(kivlog::E131Bridge, "Unable to create the Art-Net socket\n");
     }
     return fd;
 }

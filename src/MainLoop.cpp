@@ -166,6 +166,8 @@ void MainLoop() {
     int idleCount = 0;
     int statsCountdown = FIRST_STATS_COUNTDOWN;
     int previousStatus = Player::IDLE;
+    // The first pass lets the player pick up a playlist to resume ("-p NAME", a restart).
+    bool resumeDue = true;
     struct epoll_event events[MAX_EVENTS];
 
     while (runMainKIVDLoop) {
@@ -195,11 +197,12 @@ void MainLoop() {
         const int mode = getKIVmode();
         if (includesPlayer(mode)) {
             bool busyAgain = false;
-            if (Player::INSTANCE.IsPlaying()) {
-                if (previousStatus == Player::IDLE) {
+            if (resumeDue || Player::INSTANCE.IsPlaying()) {
+                resumeDue = false;
+                Player::INSTANCE.Process();
+                if (Player::INSTANCE.IsPlaying() && previousStatus == Player::IDLE) {
                     timeoutMS = PLAYING_TIMEOUT_MS;
                 }
-                Player::INSTANCE.Process();
             }
             int status = Player::INSTANCE.GetStatus();
             if (status == Player::IDLE &&
