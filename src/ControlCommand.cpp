@@ -14,6 +14,7 @@
 #include "ChannelTester.h"
 #include "ExtGPIO.h"
 #include "Player.h"
+#include "Scheduler.h"
 #include "Sequence.h"
 #include "WarningHolder.h"
 #include "commands/CommandManager.h"
@@ -135,6 +136,35 @@ int integer(const Json::Value& v) {
     return (int)d;
 }
 
+// The scheduler calls go to the hooks when set (tests), else to the daemon's scheduler.
+std::string nextPlaylistName() {
+    return hooks.nextPlaylistName ? hooks.nextPlaylistName() : scheduler ? scheduler->GetNextPlaylistName() : "";
+}
+std::string nextPlaylistStart() {
+    return hooks.nextPlaylistStart ? hooks.nextPlaylistStart() : scheduler ? scheduler->GetNextPlaylistStartStr() : "";
+}
+std::string playlistThatShouldBePlaying(int& repeat) {
+    repeat = 0;
+    if (hooks.playlistThatShouldBePlaying) {
+        return hooks.playlistThatShouldBePlaying(repeat);
+    }
+    return scheduler ? scheduler->GetPlaylistThatShouldBePlaying(repeat) : "";
+}
+void startScheduledPlaylist() {
+    if (hooks.startScheduledPlaylist) {
+        hooks.startScheduledPlaylist();
+    } else if (scheduler) {
+        scheduler->CheckIfShouldBePlayingNow(1, -1);
+    }
+}
+void reloadSchedule() {
+    if (hooks.reloadSchedule) {
+        hooks.reloadSchedule();
+    } else if (scheduler) {
+        scheduler->ReloadScheduleFile();
+    }
+}
+
 int volume() { return hooks.getVolume ? hooks.getVolume() : rememberedVolume.load(); }
 
 bool sequencePlaying() { return sequence && sequence->IsSequenceRunning(); }
@@ -148,8 +178,8 @@ int sequenceSeconds(bool remaining) {
 
 // The status line ("s").
 std::string status() {
-    std::string nextName = hooks.nextPlaylistName ? hooks.nextPlaylistName() : "";
-    std::string nextStart = hooks.nextPlaylistStart ? hooks.nextPlaylistStart() : "";
+    std::string nextName = nextPlaylistName();
+    std::string nextStart = nextPlaylistStart();
     m_localOverride = getSettingInt("localOverride", 0);
     const int mode = getKIVmode();
     const int state = Player::INSTANCE.GetStatus();
@@ -218,13 +248,12 @@ std::string startPlaylist(const Request& r, bool repeat) {
     }
     const std::string& name = r.arg(0);
     int startItem = number(r.arg(1));
-    if (Player::INSTANCE.GetStatus() == Player::IDLE && hooks.playlistThatShouldBePlaying &&
-        hooks.startScheduledPlaylist) {
+    if (Player::INSTANCE.GetStatus() == Player::IDLE) {
         // The playlist the schedule calls for now starts as scheduled, keeping its end.
         int scheduledRepeat = 0;
-        std::string scheduled = hooks.playlistThatShouldBePlaying(scheduledRepeat);
+        std::string scheduled = playlistThatShouldBePlaying(scheduledRepeat);
         if (!scheduled.empty() && scheduled == name && (scheduledRepeat != 0) == repeat) {
-            hooks.startScheduledPlaylist();
+            startScheduledPlaylist();
             return line(1, "Playlist Started");
         }
     }
@@ -363,9 +392,7 @@ const Keyword keywords[] = {
      }},
     {"R",
      [](const Request&) {
-         if (hooks.reloadSchedule) {
-             hooks.reloadSchedule();
-         }
+         reloadSchedule();
          return line(1, "Reloading Schedule");
      }},
     {"v",

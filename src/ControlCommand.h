@@ -13,9 +13,10 @@ constexpr size_t CONTROL_REQUEST_MAX = 4095;
 // Replies are cut to this many characters (the reply datagram is at most 1500 bytes).
 constexpr size_t CONTROL_REPLY_MAX = 1499;
 
-// What the control socket asks of components it does not link: the scheduler and the
-// media output. The daemon sets these once at start-up, before the socket opens; an unset
-// hook answers as if there were no schedule (no next playlist, nothing due) and no media.
+// What the control socket asks of the scheduler and of the media output, which it does not
+// link. Set once at start-up, before the socket opens. An unset scheduler hook calls the
+// daemon's global `scheduler` (nothing when there is none); an unset media hook answers
+// as if there were no media output (and keeps the volume here).
 struct ControlSocketHooks {
     struct MediaStatus {
         std::string filename;

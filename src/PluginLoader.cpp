@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "log.h"
+#include "settings.h"
 
 namespace {
 
@@ -49,11 +51,10 @@ std::vector<std::string> GetPluginSearchPath() {
     std::string dir = programDir();
     if (!dir.empty()) {
         dirs.push_back(dir + "/plugins");
-        // Installed layout: <install>/bin/<program> beside <install>/plugins.
-        auto slash = dir.rfind('/');
-        if (slash != std::string::npos && slash > 0) {
-            dirs.push_back(dir.substr(0, slash) + "/plugins");
-        }
+    }
+    std::string installed = getKIVDDir("/plugins");
+    if (std::find(dirs.begin(), dirs.end(), installed) == dirs.end()) {
+        dirs.push_back(installed);
     }
     return dirs;
 }

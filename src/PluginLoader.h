@@ -9,7 +9,8 @@
 
 // Directories searched, in order: each entry of the environment variable KIV_PLUGIN_DIR
 // (colon-separated; lets tests and development trees point at a build), the "plugins"
-// folder beside the running program, and the installation's "plugins" folder.
+// folder beside the running program (build/src/plugins in the build tree), and the
+// installation's "plugins" folder (getKIVDDir).
 std::vector<std::string> GetPluginSearchPath();
 
 // A module file name must stay a plain name: letters, digits, '-', '_' and '.'.

@@ -1,5 +1,6 @@
 #include "Sequence.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -80,6 +81,11 @@ void ReadSequenceDataThread(Sequence* s) {
 Sequence::Sequence()
     : blankBetweenSequences(getSettingInt("blankBetweenSequences", 0)),
       prioritizeSequence(getSetting("bridgeDataPriority", "Prioritize Bridge") == "Prioritize Sequence") {
+    // Frames of up to 8 MiB are allocated and freed all the time by the reader. Keep them in
+    // the heap and keep freed memory: otherwise every frame costs fresh page faults and an
+    // unmap, whose TLB shootdowns interrupt the output thread mid-copy.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
     seqData = static_cast<unsigned char*>(calloc(KIV_CHANNEL_BUFFER_SIZE, 1));
     if (!seqData) {
         LogErr(kivlog::Sequence, "Could not allocate the channel data buffer\n");
@@ -353,11 +359,12 @@ void Sequence::ReadSequenceData(bool forceFirstFrame) {
     }
     SetLastFrameData(frame);
     // The copy below runs outside the cache lock: the frame is lastFrameData, which no list
-    // operation deletes and only holders of openLock (as we are) replace.
+    // operation deletes and only holders of openLock (as we are) replace. The reader is woken
+    // after it, so its next file read does not compete with the copy for memory bandwidth.
     lk.unlock();
-    readerWake.notify_all();
 
     frame->readFrame(seqData, KIV_MAX_CHANNELS);
+    readerWake.notify_all();
     SetChannelOutputFrameNumber((int)frame->frame);
     seqMSElapsed = (int)frame->frame * seqStepTime;
     seqMSRemaining = seqMSDuration - seqMSElapsed;
@@ -423,12 +430,12 @@ int Sequence::OpenSequenceFile(const std::string& filename, int startFrame, int 
     };
 
     if (!fileExists(path)) {
-        std::string message = "Sequence file " + path + " does not exist\n";
+        std::string message = "Sequence file " + path + " does not exist";
         if (!isRemote()) {
             LogErr(kivlog::Sequence, "Sequence file %s does not exist\n", path.c_str());
             return fail(message);
         }
-        LogDebug(kivlog::Sequence, "%s", message.c_str());
+        LogDebug(kivlog::Sequence, "%s\n", message.c_str());
         path = getKIVMediaDir("/sequences") + "/fallback.tavo";
         if (!fileExists(path)) {
             LogDebug(kivlog::Sequence, "Fallback Sequence file %s does not exist\n", path.c_str());
@@ -484,10 +491,19 @@ int Sequence::OpenSequenceFile(const std::string& filename, int startFrame, int 
     seqSingleStepBack = 0;
     dataProcessed = false;
     ProcessVariableHeaders();
-    ReadSequenceData(true);
+    if (ChannelOutputThreadIsRunning() && !IsChannelOutputThread()) {
+        // The running thread loads the first frame itself, so the buffer it is sending is
+        // never written under it; the start below makes sure some thread does it.
+        firstFramePending = true;
+    } else {
+        ReadSequenceData(true);
+    }
 
     ol.unlock();
     StartChannelOutputThread();
+    if (firstFramePending) {
+        ForceChannelOutputNow();
+    }
     seekWarnCount = 0;
     LogDebug(kivlog::Sequence, "seqRefreshRate        : %f\n", (float)seqRefreshRate);
     LogDebug(kivlog::Sequence, "seqMSDuration         : %d\n", (int)seqMSDuration);
@@ -794,6 +810,19 @@ void Sequence::SendBlankingData() {
     if (MultiSync::INSTANCE.isMultiSyncEnabled()) {
         MultiSync::INSTANCE.SendBlankingDataPacket();
     }
+    if (ChannelOutputThreadIsRunning() && !IsChannelOutputThread()) {
+        // Blanking here would write the buffer while the thread sends it: have the thread
+        // blank at the start of its next pass. If it ends first, it blanks as it ends; if
+        // neither happens in time, the request is taken back and done here.
+        blankPending = true;
+        ForceChannelOutputNow();
+        for (int i = 0; i < 50 && blankPending && ChannelOutputThreadIsRunning(); i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!blankPending.exchange(false)) {
+            return;
+        }
+    }
     BlankSequenceData(true);
     if (ChannelOutputThreadIsRunning() && ChannelOutputThreadIsEnabled()) {
         ForceChannelOutputNow();
@@ -801,6 +830,19 @@ void Sequence::SendBlankingData() {
         ProcessSequenceData(0);
         SendSequenceData();
     }
+}
+
+bool Sequence::RunPendingBufferWork() {
+    bool done = false;
+    if (blankPending.exchange(false)) {
+        BlankSequenceData(true);
+        done = true;
+    }
+    if (firstFramePending.exchange(false)) {
+        ReadSequenceData(true);
+        done = true;
+    }
+    return done;
 }
 
 void Sequence::BlankSequenceData(bool clearBridge) {

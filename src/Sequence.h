@@ -32,6 +32,9 @@ public:
 
     // Preset firing ("SEQUENCE_STARTED", "SEQUENCE_STOPPED", the "FC" frame commands).
     // The daemon connects this to the command registry; unset, presets are not fired.
+    // Called on the output thread and on threads that open and close sequences, sometimes
+    // with openLock held: the callee must not block on the player or wait for the engine
+    // (queue such work to the main loop instead).
     using PresetTrigger = std::function<void(const std::string& name, std::map<std::string, std::string>& keywords)>;
 
     Sequence();
@@ -64,6 +67,11 @@ public:
     void SetBridgeData(unsigned char* data, int startChannel, int length, unsigned long long expires);
 
     void ReadFramesLoop();
+
+    // Output thread, at the start of each pass: the buffer changes other threads asked for
+    // (a blanking, a new sequence's first frame). Only the output thread writes the buffer
+    // while it runs. True when something was done.
+    bool RunPendingBufferWork();
 
     void SetPresetTrigger(PresetTrigger trigger);
 
@@ -137,6 +145,8 @@ private:
 
     std::string eventSequenceName;       // under eventLock
     std::atomic<bool> hasFrameEvents{false};
+    std::atomic<bool> blankPending{false};
+    std::atomic<bool> firstFramePending{false};
 
     std::mutex triggerLock;
     PresetTrigger presetTrigger;

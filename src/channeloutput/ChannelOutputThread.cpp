@@ -42,6 +42,7 @@ std::atomic<int> alwaysTransmit{0};
 std::atomic<float> mediaOffset{0.0f};
 std::atomic<float> nextSyncCheck{0.5f};
 std::atomic<bool> threadHeld{false};
+std::atomic<std::thread::id> outputThreadId{};
 
 // Guards only the sleep between frames, so a force request never waits for a pass.
 std::mutex outputThreadLock;
@@ -102,6 +103,7 @@ void RunChannelOutputThread() {
     int idleCountdown = isRemote() ? 20 : 1;
     alwaysTransmit = getSettingInt("alwaysTransmit", 0);
     LogDebug(kivlog::ChannelOut, "RunChannelOutputThread() starting\n");
+    outputThreadId = std::this_thread::get_id();
 
     {
         std::lock_guard<std::mutex> lk(outputThreadStatusLock);
@@ -124,6 +126,9 @@ void RunChannelOutputThread() {
 
     while (RunThread) {
         int64_t t0 = GetMonotonicTimeUS();
+        if (sequence) {
+            sequence->RunPendingBufferWork();
+        }
 
         bool running = sequenceRunning();
         if (MultiSync::INSTANCE.isMultiSyncEnabled() && running) {
@@ -214,10 +219,13 @@ void RunChannelOutputThread() {
         }
 
         if (regularPass) {
+            // The next frame is due one period after this one was due, however late this
+            // pass woke: a late wake is made up by the next sleep being shorter. Only a pass
+            // that itself took longer than a period starts the chain again from now.
             due += std::max(1000, (int)LightDelay);
             int64_t now = GetMonotonicTimeUS();
-            if (now - due > LightDelay) {
-                due = now; // overran by more than a period: start again from now
+            if (now - t0 > LightDelay) {
+                due = now;
             }
         }
 
@@ -239,7 +247,12 @@ void RunChannelOutputThread() {
         }
     }
 
+    if (sequence && sequence->RunPendingBufferWork()) {
+        sequence->ProcessSequenceData(0);
+        sequence->SendSequenceData(); // a dark frame asked for as the thread ended
+    }
     StoppingOutput();
+    outputThreadId = std::thread::id();
     {
         std::lock_guard<std::mutex> lk(outputThreadStatusLock);
         ThreadIsRunning = 0;
@@ -362,6 +375,10 @@ void DisableChannelOutput() {
 
 int ChannelOutputThreadIsRunning() {
     return ThreadIsRunning;
+}
+
+bool IsChannelOutputThread() {
+    return outputThreadId.load() == std::this_thread::get_id();
 }
 
 int ChannelOutputThreadIsEnabled() {

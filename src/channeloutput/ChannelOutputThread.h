@@ -23,6 +23,8 @@ void StopForcingChannelOutput();
 void EnableChannelOutput();
 void DisableChannelOutput();
 int ChannelOutputThreadIsRunning();
+// True on the channel output thread itself.
+bool IsChannelOutputThread();
 int ChannelOutputThreadIsEnabled();
 
 float SetChannelOutputRefreshRate(float rate);

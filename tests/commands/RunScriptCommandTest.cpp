@@ -23,7 +23,8 @@ protected:
                                               "pwd >> \"$OUT.tmp\"\n"
                                               "ls /proc/$$/fd | wc -l | tr -d ' ' >> \"$OUT.tmp\"\n"
                                               "mv \"$OUT.tmp\" \"$OUT\"\n";
-        std::ofstream(scripts / "exec") << "#!/bin/sh\necho direct > \"$OUT\"\n";
+        // Written aside and moved in, so the file never appears half written.
+        std::ofstream(scripts / "exec") << "#!/bin/sh\necho direct > \"$OUT.tmp\"\nmv \"$OUT.tmp\" \"$OUT\"\n";
         fs::permissions(scripts / "exec", fs::perms::owner_all);
         out = scripts / "out.txt";
         setenv("OUT", out.c_str(), 1);
