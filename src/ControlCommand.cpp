@@ -289,6 +289,17 @@ std::string playlistStep(bool next) {
     }
 }
 
+// "S" and "L": each acts while playing and turns the other's stop into its own.
+std::string stopGracefully(bool afterLoop) {
+    int s = Player::INSTANCE.GetStatus();
+    int other = afterLoop ? Player::STOPPING_GRACEFULLY : Player::STOPPING_AFTER_LOOP;
+    if (s != Player::PLAYING && s != other) {
+        return format("%d,Not playing,,,,,,,,,,,\n", 0);
+    }
+    Player::INSTANCE.StopGracefully(1, afterLoop ? 1 : 0);
+    return line(1, afterLoop ? "Playlist Stopping Gracefully After Loop" : "Playlist Stopping Gracefully");
+}
+
 // A playlist that is being played: the stop requests act on these states.
 bool playlistRunning(int state) {
     return state == Player::PLAYING || state == Player::STOPPING_GRACEFULLY ||
@@ -360,24 +371,8 @@ const Keyword keywords[] = {
     {"s", [](const Request&) { return status(); }},
     {"p", [](const Request& r) { return startPlaylist(r, true); }},
     {"P", [](const Request& r) { return startPlaylist(r, false); }},
-    {"S",
-     [](const Request&) {
-         int s = Player::INSTANCE.GetStatus();
-         if (s == Player::PLAYING || s == Player::STOPPING_AFTER_LOOP) {
-             Player::INSTANCE.StopGracefully(1, 0);
-             return line(1, "Playlist Stopping Gracefully");
-         }
-         return format("%d,Not playing,,,,,,,,,,,\n", 0);
-     }},
-    {"L",
-     [](const Request&) {
-         int s = Player::INSTANCE.GetStatus();
-         if (s == Player::PLAYING || s == Player::STOPPING_GRACEFULLY) {
-             Player::INSTANCE.StopGracefully(1, 1);
-             return line(1, "Playlist Stopping Gracefully After Loop");
-         }
-         return format("%d,Not playing,,,,,,,,,,,\n", 0);
-     }},
+    {"S", [](const Request&) { return stopGracefully(false); }},
+    {"L", [](const Request&) { return stopGracefully(true); }},
     {"d",
      [](const Request&) {
          if (playlistRunning(Player::INSTANCE.GetStatus())) {
