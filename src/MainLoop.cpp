@@ -11,6 +11,7 @@
 #include "Bridge.h"
 #include "BridgeDataSink.h"
 #include "ChannelTester.h"
+#include "ControlCommand.h"
 #include "ControlSocket.h"
 #include "CrashHandler.h"
 #include "Events.h"
@@ -108,6 +109,10 @@ void MainLoop() {
     if (wakeFd >= 0) {
         callbacks[wakeFd] = DrainSignalWake;
     }
+    ControlSocketHooks hooks;
+    hooks.getVolume = [] { return getVolume(); };
+    hooks.setVolume = [](int v) { setVolume(v); };
+    SetControlSocketHooks(hooks);
     int commandSock = Command_Initialize();
     LogInfo(kivlog::General, "Command socket: %d\n", commandSock);
     if (commandSock >= 0) {

@@ -17,6 +17,16 @@ int StopEffect(const std::string& effectName) {
     return 0;
 }
 
+int StopEffect(int effectID) {
+    return 0;
+}
+
+void StopAllEffects() {}
+
+std::string GetRunningEffects(const std::string& prefix) {
+    return prefix + "\n";
+}
+
 int IsEffectRunning() {
     return 0;
 }

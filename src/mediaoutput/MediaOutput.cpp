@@ -1,16 +1,12 @@
 #include "mediaoutput/MediaOutput.h"
 
-#include <algorithm>
-#include <atomic>
-
-namespace {
-std::atomic<int> volume{70};
-}
+#include "commands/VolumeCommands.h"
 
 void InitMediaOutput() {}
 void CleanupMediaOutput() {}
 
-void setVolume(int v) { volume = std::clamp(v, 0, 100); }
-int getVolume() { return volume; }
+// One volume for the command line, the commands and the control socket.
+void setVolume(int v) { VolumeStore::INSTANCE.Set(v); }
+int getVolume() { return VolumeStore::INSTANCE.Get(); }
 
 int GetMediaOutputStatus() { return 0; }
