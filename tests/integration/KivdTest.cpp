@@ -348,4 +348,76 @@ TEST_F(Kivd, DaemonizedRunHasItsStandardStreamsOnDevNull) {
     EXPECT_TRUE(gone);
 }
 
+// The demo show in the media directory, driven by the real client over the control socket.
+class KivdWithShow : public Kivd {
+protected:
+    void SetUp() override {
+        Kivd::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        std::string gen = std::string(KIV_BUILD_DIR) + "/demo/kivdemo '" + media + "' > /dev/null";
+        ASSERT_EQ(system(gen.c_str()), 0);
+        // These tests decide themselves when the show plays.
+        unlink((media + "/config/schedule.json").c_str());
+        unlink((media + "/config/channeloutputs.json").c_str());
+    }
+    std::string kiv(const std::string& args) {
+        std::string cmd = "KIV_MEDIA_DIR='" + media + "' " + KIV_BUILD_DIR + "/src/kiv " + args + " 2>/dev/null";
+        std::string out;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[512];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof(buf), p)) > 0) {
+                out.append(buf, n);
+            }
+            pclose(p);
+        }
+        return out;
+    }
+    bool statusStartsWith(const std::string& prefix, int ms) {
+        return waitFor([&] { return kiv("-s").rfind(prefix, 0) == 0; }, ms);
+    }
+};
+
+TEST_F(KivdWithShow, ClientStartsAndStopsPlaylists) {
+    start({"-f"});
+    ASSERT_TRUE(loopRunning()) << log();
+    EXPECT_TRUE(statusStartsWith("2,0,", 5000)) << kiv("-s");
+    EXPECT_EQ(kiv("-p Demo"), "2,1,Playlist Started,,,,,,,,,,\n");
+    EXPECT_TRUE(statusStartsWith("2,1,70,Demo,sequence,Rainbow.tavo,", 5000)) << kiv("-s");
+    EXPECT_EQ(kiv("-d"), "2,1,Playlist Stopping Now,,,,,,,,,,\n");
+    EXPECT_TRUE(statusStartsWith("2,0,", 5000)) << kiv("-s");
+    // An unknown action sends an empty request, which the daemon answers as invalid.
+    EXPECT_EQ(kiv("-c dance"), "Invalid command: ''\n");
+    EXPECT_EQ(kiv("-q"), "2,1,Shutting Down,,,,,,,,,,\n");
+    EXPECT_EQ(waitExit(15000), 0) << log();
+}
+
+TEST_F(KivdWithShow, ScheduleStartsAndStopsThePlaylist) {
+    time_t now = time(nullptr);
+    struct tm t;
+    localtime_r(&now, &t);
+    if (t.tm_hour == 23 && t.tm_min == 59) {
+        GTEST_SKIP() << "too close to midnight for a same-day entry";
+    }
+    auto hhmmss = [](time_t at) {
+        struct tm x;
+        localtime_r(&at, &x);
+        char buf[16];
+        strftime(buf, sizeof(buf), "%H:%M:%S", &x);
+        return std::string(buf);
+    };
+    writeFile(media + "/config/schedule.json",
+              R"([{"enabled": 1, "sequence": 0, "playlist": "Demo", "dayIndex": 7, "startTime": ")" +
+                  hhmmss(now + 4) + R"(", "endTime": ")" + hhmmss(now + 9) +
+                  R"(", "repeat": 1, "stopType": 1, "startDate": "0000-01-01", "endDate": "0000-12-31"}])");
+    start({"-f"});
+    ASSERT_TRUE(loopRunning()) << log();
+    EXPECT_TRUE(statusStartsWith("2,1,70,Demo,", 10000)) << kiv("-s") << log();
+    EXPECT_TRUE(statusStartsWith("2,0,", 12000)) << kiv("-s") << log();
+    kill(pid, SIGTERM);
+    EXPECT_EQ(waitExit(15000), 0) << log();
+}
+
 } // namespace
