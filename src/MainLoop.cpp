@@ -214,10 +214,10 @@ void MainLoop() {
                 (previousStatus == Player::PLAYING || previousStatus == Player::STOPPING_GRACEFULLY ||
                  previousStatus == Player::STOPPING_AFTER_LOOP || previousStatus == Player::PAUSED)) {
                 // Playback has just ended: let the schedule say what comes next.
-                bool scheduled = Player::INSTANCE.WasScheduled();
-                int entry = Player::INSTANCE.GetScheduleEntry();
+                // The player is idle already, so ask it which scheduled entry just ended.
+                int entry = Player::INSTANCE.GetEndedScheduleEntry();
                 Player::INSTANCE.Cleanup();
-                scheduler->CheckIfShouldBePlayingNow(0, scheduled ? entry : -1);
+                scheduler->CheckIfShouldBePlayingNow(0, entry);
                 if (Player::INSTANCE.GetStatus() != Player::IDLE) {
                     previousStatus = Player::IDLE;
                     scheduler->ScheduleProc();

@@ -27,6 +27,9 @@ void Player::Cleanup() {
 
 void Player::finishLocked() {
     bool wasPlaying = m_playlist != nullptr;
+    if (wasPlaying) {
+        m_endedScheduleEntry = m_scheduled ? m_scheduleEntry : -1;
+    }
     m_playlist.reset();
     m_scheduled = false;
     m_scheduleEntry = -1;
@@ -192,6 +195,11 @@ bool Player::WasScheduled() {
 int Player::GetScheduleEntry() {
     std::lock_guard<std::recursive_mutex> lk(m_lock);
     return m_playlist && m_scheduled ? m_scheduleEntry : -1;
+}
+
+int Player::GetEndedScheduleEntry() {
+    std::lock_guard<std::recursive_mutex> lk(m_lock);
+    return m_endedScheduleEntry;
 }
 
 int Player::GetStopMethod() {

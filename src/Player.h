@@ -60,6 +60,9 @@ public:
     int GetRepeat();
     bool WasScheduled();
     int GetScheduleEntry();
+    // Entry index of the scheduled playlist that ended last (-1: it was a manual one), for
+    // the main loop to tell the schedule which entry must not start again at once.
+    int GetEndedScheduleEntry();
     int GetStopMethod();
     int GetPriority();
     time_t GetScheduledStartTime();
@@ -86,6 +89,7 @@ private:
 
     bool m_scheduled = false;
     int m_scheduleEntry = -1;
+    int m_endedScheduleEntry = -1;
     int m_priority = 0;
     int m_stopMethod = STOP_GRACEFUL;
     time_t m_scheduledStart = 0, m_actualStart = 0, m_scheduledEnd = 0, m_actualEnd = 0;

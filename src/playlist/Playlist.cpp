@@ -16,6 +16,24 @@ bool Playlist::Load(const std::string& name) {
     }
     std::string path = getKIVMediaDir("/playlists/") + name + ".json";
     struct stat st;
+    if (stat(path.c_str(), &st) != 0 && stat(getKIVMediaDir("/sequences/" + name).c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+        // A sequence file played on its own (a schedule entry with "sequence": 1): a
+        // one-entry playlist under the sequence's name, so status, stops and repeat behave
+        // as for any playlist.
+        Json::Value root(Json::objectValue);
+        Json::Value entry(Json::objectValue);
+        entry["type"] = "sequence";
+        entry["sequenceName"] = name;
+        root["name"] = name;
+        root["repeat"] = 0;
+        root["mainPlaylist"].append(entry);
+        if (!LoadJson(name, root)) {
+            return false;
+        }
+        m_fileTime = st.st_mtime;
+        return true;
+    }
     if (stat(path.c_str(), &st) != 0) {
         LogErr(kivlog::Playlist, "Playlist %s does not exist (%s)\n", name.c_str(), path.c_str());
         WarningHolder::AddWarningTimeout("Playlist " + name + " does not exist", 60);

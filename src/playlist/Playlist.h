@@ -11,6 +11,8 @@
 
 // A loaded playlist: "playlists/NAME.json" of the media directory,
 // {"name": "NAME", "repeat": 0, "leadIn": [...], "mainPlaylist": [...], "leadOut": [...]}.
+// When there is no such file but "sequences/NAME" exists, the playlist is that one
+// sequence, named NAME.
 // Plays the lead-in once, the main list once or repeatedly, then the lead-out.
 // Positions are 1-based over lead-in, main list and lead-out in that order.
 // Not thread-safe: the player serialises every call.

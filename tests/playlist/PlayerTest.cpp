@@ -183,6 +183,31 @@ TEST_F(PlayerTest, MovesBetweenItemsAndReportsTheCurrentEntry) {
     EXPECT_GT(Player::INSTANCE.GetFileTime(), 0);
 }
 
+TEST_F(PlayerTest, ASequenceNameStartsAsAOneEntryPlaylist) {
+    time_t now = time(nullptr);
+    ASSERT_NE(Player::INSTANCE.StartScheduledPlaylist("a.tavo", 0, 1, 3, 3, now, now + 60, Player::STOP_AFTER_LOOP), 0);
+    EXPECT_EQ(Player::INSTANCE.GetPlaylistName(), "a.tavo");
+    EXPECT_TRUE(Player::INSTANCE.WasScheduled());
+    EXPECT_EQ(Player::INSTANCE.GetScheduleEntry(), 3);
+    EXPECT_EQ(Player::INSTANCE.GetRepeat(), 1);
+    ASSERT_TRUE(RunUntil([this] { return Starts(1) >= 2; }));
+    Player::INSTANCE.StopGracefully(0, 1);
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(Played(), "a");
+    EXPECT_EQ(Starts(2), 0);
+    // Once idle, the player still tells which scheduled entry ended.
+    EXPECT_FALSE(Player::INSTANCE.WasScheduled());
+    EXPECT_EQ(Player::INSTANCE.GetEndedScheduleEntry(), 3);
+
+    // A playlist file of the same name still wins over the sequence.
+    WritePlaylist("b.tavo", R"({"name": "b.tavo", "mainPlaylist": [{"type": "sequence", "sequenceName": "c.tavo"}]})");
+    ASSERT_NE(Player::INSTANCE.StartPlaylist("b.tavo", 0), 0);
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(Starts(3), 1);
+    EXPECT_EQ(Starts(2), 0);
+    EXPECT_EQ(Player::INSTANCE.GetEndedScheduleEntry(), -1);
+}
+
 TEST_F(PlayerTest, BadPlaylistsLeaveThePlayerIdle) {
     struct Case {
         const char* what;
