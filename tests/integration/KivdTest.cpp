@@ -378,6 +378,28 @@ protected:
     bool statusStartsWith(const std::string& prefix, int ms) {
         return waitFor([&] { return kiv("-s").rfind(prefix, 0) == 0; }, ms);
     }
+    bool tooCloseToMidnight() {
+        time_t now = time(nullptr);
+        struct tm t;
+        localtime_r(&now, &t);
+        return t.tm_hour == 23 && t.tm_min == 59;
+    }
+    // One everyday entry from now + from to now + to seconds.
+    void writeSchedule(int sequence, const std::string& name, int from, int to) {
+        auto hhmmss = [](time_t at) {
+            struct tm x;
+            localtime_r(&at, &x);
+            char buf[16];
+            strftime(buf, sizeof(buf), "%H:%M:%S", &x);
+            return std::string(buf);
+        };
+        time_t now = time(nullptr);
+        writeFile(media + "/config/schedule.json",
+                  R"([{"enabled": 1, "sequence": )" + std::to_string(sequence) + R"(, "playlist": ")" + name +
+                      R"(", "dayIndex": 7, "startTime": ")" + hhmmss(now + from) + R"(", "endTime": ")" +
+                      hhmmss(now + to) +
+                      R"(", "repeat": 1, "stopType": 1, "startDate": "0000-01-01", "endDate": "0000-12-31"}])");
+    }
 };
 
 TEST_F(KivdWithShow, ClientStartsAndStopsPlaylists) {
@@ -395,27 +417,34 @@ TEST_F(KivdWithShow, ClientStartsAndStopsPlaylists) {
 }
 
 TEST_F(KivdWithShow, ScheduleStartsAndStopsThePlaylist) {
-    time_t now = time(nullptr);
-    struct tm t;
-    localtime_r(&now, &t);
-    if (t.tm_hour == 23 && t.tm_min == 59) {
+    if (tooCloseToMidnight()) {
         GTEST_SKIP() << "too close to midnight for a same-day entry";
     }
-    auto hhmmss = [](time_t at) {
-        struct tm x;
-        localtime_r(&at, &x);
-        char buf[16];
-        strftime(buf, sizeof(buf), "%H:%M:%S", &x);
-        return std::string(buf);
-    };
-    writeFile(media + "/config/schedule.json",
-              R"([{"enabled": 1, "sequence": 0, "playlist": "Demo", "dayIndex": 7, "startTime": ")" +
-                  hhmmss(now + 4) + R"(", "endTime": ")" + hhmmss(now + 9) +
-                  R"(", "repeat": 1, "stopType": 1, "startDate": "0000-01-01", "endDate": "0000-12-31"}])");
+    writeSchedule(0, "Demo", 4, 9);
     start({"-f"});
     ASSERT_TRUE(loopRunning()) << log();
     EXPECT_TRUE(statusStartsWith("2,1,70,Demo,", 10000)) << kiv("-s") << log();
     EXPECT_TRUE(statusStartsWith("2,0,", 12000)) << kiv("-s") << log();
+    kill(pid, SIGTERM);
+    EXPECT_EQ(waitExit(15000), 0) << log();
+}
+
+// A sequence entry, picked up by "R" in the running daemon, plays the sequence under its own
+// name; "p" of it while it is due starts it again.
+TEST_F(KivdWithShow, ReloadedScheduleStartsASequenceAndPStartsItAgain) {
+    if (tooCloseToMidnight()) {
+        GTEST_SKIP() << "too close to midnight for a same-day entry";
+    }
+    start({"-f"});
+    ASSERT_TRUE(loopRunning()) << log();
+    EXPECT_TRUE(statusStartsWith("2,0,", 5000)) << kiv("-s");
+    writeSchedule(1, "Chase.tavo", 3, 16);
+    EXPECT_EQ(kiv("-R"), "2,1,Reloading Schedule,,,,,,,,,,\n");
+    EXPECT_TRUE(statusStartsWith("2,1,70,Chase.tavo,", 10000)) << kiv("-s") << log();
+    EXPECT_EQ(kiv("-d"), "2,1,Playlist Stopping Now,,,,,,,,,,\n");
+    EXPECT_TRUE(statusStartsWith("2,0,", 5000)) << kiv("-s");
+    EXPECT_EQ(kiv("-p Chase.tavo"), "2,1,Playlist Started,,,,,,,,,,\n");
+    EXPECT_TRUE(statusStartsWith("2,1,70,Chase.tavo,", 5000)) << kiv("-s") << log();
     kill(pid, SIGTERM);
     EXPECT_EQ(waitExit(15000), 0) << log();
 }
