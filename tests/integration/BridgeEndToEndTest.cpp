@@ -1,4 +1,4 @@
-// The real kivd bridges E1.31, Art-Net and DDP sent on loopback to a "UDP" output: the
+// The real kivd bridges E1.31 (unicast and multicast), Art-Net and DDP sent on this host to a "UDP" output: the
 // values must arrive on the output's receiver, expire after the input timeout, show in
 // the statistics of the HTTP API, and survive a table of hostile datagrams. The output
 // speaks KiNet (port 6038) because the bridge holds the E1.31, Art-Net and DDP ports on
@@ -7,6 +7,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -67,11 +69,18 @@ class Sender {
 public:
     Sender() : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
     ~Sender() { close(m_fd); }
-    void send(const Bytes& p, uint16_t port) const {
+    // The bridge joins groups on every interface but loopback, so multicast goes out on
+    // `address`'s interface with TTL 0: looped back to this host, never put on the wire.
+    bool multicastVia(in_addr address) const {
+        const uint8_t ttl = 0;
+        return setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof(address)) == 0 &&
+               setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl)) == 0;
+    }
+    void send(const Bytes& p, uint16_t port, const char* address = "127.0.0.1") const {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
-        to.sin_addr.s_addr = inet_addr("127.0.0.1");
+        to.sin_addr.s_addr = inet_addr(address);
         (void)sendto(m_fd, p.data(), p.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     }
 
@@ -296,6 +305,36 @@ TEST_F(BridgeEndToEnd, HostileDatagramsLeaveTheDaemonRunningAndLoseNoLaterData) 
     // Well-formed data sent after all that arrives exactly.
     EXPECT_TRUE(bridges(40, sequence)) << "well-formed data lost after the hostile datagrams\n" << log();
     EXPECT_TRUE(running());
+    EXPECT_TRUE(stop()) << "kivd did not stop on SIGTERM within 5 s";
+}
+
+// A multicast universe is joined on loopback; its group's data reaches the output.
+TEST_F(BridgeEndToEnd, MulticastE131ReachesTheOutput) {
+    writeFile(media + "/config/ci-universes.json",
+              R"({"channelInputs": [{"type": "universes", "enabled": 1, "universes": [
+                  {"active": 1, "type": 0, "id": 3, "startChannel": 1, "channelCount": 512}]}]})");
+    in_addr local{};
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) == 0) {
+        for (ifaddrs* i = all; i && local.s_addr == 0; i = i->ifa_next) {
+            if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_MULTICAST) &&
+                !(i->ifa_flags & IFF_LOOPBACK))
+                local = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr;
+        }
+        freeifaddrs(all);
+    }
+    if (local.s_addr == 0) {
+        GTEST_SKIP() << "no multicast interface besides loopback, where the bridge joins no group";
+    }
+    ASSERT_TRUE(sender.multicastVia(local));
+    startAndWaitForOutput();
+    const Bytes want = pattern(50);
+    bool arrived = false;
+    for (int i = 0; i < 100 && !arrived; i++) {
+        sender.send(MakeE131Data(3, i, want), E131_PORT, "239.255.0.3");
+        arrived = outputUntil([&](const Bytes& im) { return std::equal(want.begin(), want.end(), im.begin()); }, 100);
+    }
+    EXPECT_TRUE(arrived) << "E1.31 sent to 239.255.0.3 never reached the output\n" << log();
     EXPECT_TRUE(stop()) << "kivd did not stop on SIGTERM within 5 s";
 }
 
