@@ -29,6 +29,7 @@
 #include <json/json.h>
 
 #include "bridge/BridgePackets.h"
+#include "integration/IntegrationFiles.h"
 #include "channeloutput/LoopbackReceiver.h"
 #include "channeloutput/UDPProtocols.h"
 
@@ -43,14 +44,6 @@ constexpr int CHANNELS = 3 * SLOTS; // E1.31 universe 1, Art-Net universe 2, DDP
 constexpr int TIMEOUT_MS = 1000;    // the input universes' data expiry
 constexpr uint32_t CHANNEL_SPACE = 8388608;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string http(const std::string& path, const std::string& method = "GET") {
     const std::string command = "curl -s -m 3 -X " + method + " http://127.0.0.1:32322" + path;
