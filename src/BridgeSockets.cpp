@@ -64,6 +64,10 @@ int OpenBridgeSocket(const char* name, uint32_t bindAddress, uint16_t port, bool
         // The checksum is not needed on a LAN; the option is ignored where unsupported.
         setsockopt(fd, SOL_SOCKET, SO_NO_CHECK, &one, sizeof(one));
     }
+    // A frame of many universes arrives as one burst; the default buffer holds only part of
+    // it before the main loop drains. The kernel caps the size at net.core.rmem_max.
+    int bufferSize = 4 * 1024 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
     sockaddr_in addr;
     memset(&addr, 0, sizeof(addr));
     addr.sin_family = AF_INET;

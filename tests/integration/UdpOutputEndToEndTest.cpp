@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "TAVOFile.h"
+#include "integration/IntegrationFiles.h"
 #include "channeloutput/LoopbackReceiver.h"
 #include "channeloutput/PcapWriter.h"
 #include "channeloutput/TsharkDecode.h"
@@ -54,14 +55,6 @@ std::vector<uint8_t> expectedFrame(int frame) {
     return data;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 int get16(const std::vector<uint8_t>& p, size_t at) { return p[at] << 8 | p[at + 1]; }
 
